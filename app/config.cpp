@@ -1,0 +1,66 @@
+// Output folder rule, app version and the process-wide configuration.
+#include "app/config.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+AppConfig process_config;
+
+// The variable's value when it is set and not empty.
+std::optional<std::string> non_empty_env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace
+
+std::string resolve_output_folder() {
+  if (auto dir = non_empty_env("TELVANA_OUTPUT_DIR")) return *dir;
+  if (auto dir = non_empty_env("APPDATA")) return *dir + "/TelvanaPrint";
+  if (auto dir = non_empty_env("LOCALAPPDATA")) return *dir + "/TelvanaPrint";
+  // The user's roaming data folder on a Linux desktop.
+  if (auto dir = non_empty_env("XDG_DATA_HOME")) return *dir + "/TelvanaPrint";
+  if (auto dir = non_empty_env("HOME")) return *dir + "/.local/share/TelvanaPrint";
+  return "TelvanaPrint";
+}
+
+std::u16string format_app_version(std::optional<AppVersion> version) {
+  if (!version) return u"unknown";
+  const std::string text = std::to_string(version->major) + "." + std::to_string(version->minor) +
+                           "." + std::to_string(version->build);
+  return std::u16string(text.begin(), text.end());
+}
+
+std::optional<AppVersion> compiled_app_version() {
+#if defined(TELVANA_VERSION_MAJOR) && defined(TELVANA_VERSION_MINOR) && \
+    defined(TELVANA_VERSION_PATCH)
+  AppVersion version;
+  version.major = TELVANA_VERSION_MAJOR + 0u;
+  version.minor = TELVANA_VERSION_MINOR + 0u;
+  version.build = TELVANA_VERSION_PATCH + 0u;
+  return version;
+#else
+  return std::nullopt;
+#endif
+}
+
+std::string executable_folder() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  const std::string_view exe(path, static_cast<std::size_t>(length));
+  const auto slash = exe.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(exe.substr(0, slash));
+}
+
+const AppConfig& app_config() { return process_config; }
+
+void set_app_config(AppConfig config) { process_config = std::move(config); }

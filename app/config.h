@@ -1,0 +1,37 @@
+// Process-wide configuration fixed at start-up: folders, version, hidden flag.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct AppVersion {
+  unsigned major = 0, minor = 0, build = 0, revision = 0;
+};
+
+// The output folder by the first rule that applies: TELVANA_OUTPUT_DIR, then APPDATA and
+// LOCALAPPDATA (each + "/TelvanaPrint"), then XDG_DATA_HOME and HOME/.local/share (likewise),
+// then the relative "TelvanaPrint". Empty values fall through. Used by the UI and the printer.
+std::string resolve_output_folder();
+
+// "%u.%u.%u" of major, minor and build; "unknown" when no version is known.
+std::u16string format_app_version(std::optional<AppVersion> version);
+
+// The version compiled in from the project's VERSION, when one is set.
+std::optional<AppVersion> compiled_app_version();
+
+// The folder holding the running executable (its real path), without a trailing slash.
+std::string executable_folder();
+
+// Process-wide values, written once on the UI thread before other threads start.
+struct AppConfig {
+  bool hidden = false;
+  std::u16string ui_folder;
+  std::u16string output_folder;
+  std::u16string app_version = u"unknown";
+};
+
+// Read-only access to the process-wide values.
+const AppConfig& app_config();
+
+// Sets the process-wide values; only start-up (and tests) call it.
+void set_app_config(AppConfig config);

@@ -1,0 +1,38 @@
+// The message loop on the GLib default main context.
+#include "app/main_loop.h"
+
+#include <glib.h>
+
+#include "platform/ui_thread.h"
+#include "printer/printer_system.h"
+
+namespace {
+
+GMainLoop* main_loop = nullptr;  // UI thread only
+int quit_code = 0;
+
+void quit_on_ui_thread(void* record) {
+  quit_code = static_cast<int>(reinterpret_cast<intptr_t>(record));
+  if (main_loop != nullptr) g_main_loop_quit(main_loop);
+}
+
+void destroy_on_ui_thread(void*) {
+  stop_printer_system();
+  quit_on_ui_thread(nullptr);
+}
+
+}  // namespace
+
+int run_main_loop() {
+  main_loop = g_main_loop_new(g_main_context_default(), FALSE);
+  g_main_loop_run(main_loop);
+  g_main_loop_unref(main_loop);
+  main_loop = nullptr;
+  return quit_code;
+}
+
+void quit_main_loop(int code) {
+  post_to_ui_thread(quit_on_ui_thread, reinterpret_cast<void*>(static_cast<intptr_t>(code)));
+}
+
+void destroy_from_outside() { post_to_ui_thread(destroy_on_ui_thread, nullptr); }

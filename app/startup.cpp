@@ -1,0 +1,72 @@
+// Start-up in its fixed order, the message loop, and shutdown.
+#include "app/startup.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "app/config.h"
+#include "app/crash_reporter.h"
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "app/quit_signals.h"
+#include "bridge/text.h"
+#include "platform/ui_thread.h"
+#include "printer/printer_system.h"
+
+std::string join_command_line(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line.push_back(' ');
+    line += argv[i];
+  }
+  return line;
+}
+
+bool command_line_hidden(const std::string& command_line) {
+  return command_line.find("--hidden") != std::string::npos;
+}
+
+int run_application(int argc, char** argv) {
+  block_quit_signals();
+  set_ui_thread();
+  const std::string command_line = join_command_line(argc, argv);
+
+  // Configuration: hidden flag, framework environment, folders, version.
+  AppConfig config;
+  config.hidden = command_line_hidden(command_line);
+  setenv("PAPPL_NO_STATUS_UI", "1", 1);
+  config.ui_folder = *utf8_to_wide(executable_folder() + "/ui");
+  const std::string output_folder = resolve_output_folder();
+  config.output_folder = *utf8_to_wide(output_folder);
+  config.app_version = format_app_version(compiled_app_version());
+  set_app_config(config);
+  mkdir(output_folder.c_str(), 0700);
+
+  // Log file and crash reporter.
+  const std::string log_path = output_folder + "/telvana-print.log";
+  if (log_open(log_path)) log_write_header();
+  const std::string release = "telvana-printer@" + *wide_to_utf8(config.app_version);
+  crash_reporter_init(release, output_folder);
+  log_printf(u"[Sentry] Initialized. release=telvana-printer@%s", config.app_version);
+
+  // The single-instance test comes here: a second instance hands its command line over and
+  // ends with exit code 0 before any of the steps below.
+
+  log_printf(u"Starting. ui=%s out=%s", config.ui_folder, config.output_folder);
+
+  // The URL-scheme registration comes here, right after a passed single-instance test.
+
+  // The printer framework reads its log settings from the environment.
+  setenv("TELVANA_LOG_FILE", log_path.c_str(), 1);
+  setenv("TELVANA_LOG_LEVEL", "warn", 1);
+  std::thread(printer_thread).detach();
+  start_quit_signal_thread();
+
+  const int exit_code = run_main_loop();
+
+  stop_printer_system();
+  crash_reporter_close();
+  return exit_code;
+}

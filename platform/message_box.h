@@ -1,0 +1,16 @@
+// Modal message boxes shown on the UI thread.
+#pragma once
+
+#include <string_view>
+
+enum class MessageBoxIcon { warning, error };
+
+// Shows a modal box kept above other windows with one OK button and returns when it is closed.
+// Called on another thread, the box is shown on the UI thread while the caller waits.
+void show_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon);
+
+// Replaces the dialog with hook, which receives the texts on the UI thread and stands for the
+// user closing the box at once; nullptr restores the dialog. For tests and unattended runs.
+using MessageBoxHook = void (*)(std::u16string_view text, std::u16string_view caption,
+                                MessageBoxIcon icon);
+void set_message_box_hook(MessageBoxHook hook);

@@ -1,0 +1,79 @@
+// Starts the real telvana-print in a private HOME/XDG/output folder and talks to it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+// Path of the built executable (set by CMake).
+std::string telvana_executable();
+
+// The IPP port of the printer.
+inline constexpr int PRINTER_PORT = 8631;
+
+// True when something accepts TCP connections on 127.0.0.1:port.
+bool port_open(int port);
+
+// Polls predicate every 20 ms until it holds or timeout passes; returns its last value.
+template <class Predicate>
+bool wait_until(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+class AppProcess {
+ public:
+  // A private home under a fresh temp folder; the output folder is <home>/out unless changed.
+  AppProcess();
+  ~AppProcess();  // kills a still-running process
+  AppProcess(const AppProcess&) = delete;
+  AppProcess& operator=(const AppProcess&) = delete;
+
+  // Environment given to the program on top of the private folders (DISPLAY and friends are
+  // passed through from the test's environment).
+  std::map<std::string, std::string>& env() { return env_; }
+  const std::string& home() const { return home_.path(); }
+  const std::string& output_folder() const { return output_folder_; }
+  void set_output_folder(const std::string& folder);
+  std::string log_path() const { return output_folder_ + "/telvana-print.log"; }
+  std::string log() const;
+
+  // Starts the program with args; stdout and stderr go to files in the home folder.
+  bool start(const std::vector<std::string>& args = {});
+  // Starts and waits until the printer answers on its port.
+  bool start_and_wait_for_printer(const std::vector<std::string>& args = {});
+  // Sends sig; waits for the exit; the exit code, or nullopt on time-out or death by signal.
+  std::optional<int> stop(int sig, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Waits for the process to end by itself.
+  std::optional<int> wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool running();
+  pid_t pid() const { return pid_; }
+  std::string stdout_text() const;
+  std::string stderr_text() const;
+
+  // Runs the executable once more (a second start) in the same environment; its exit code.
+  std::optional<int> run_again(const std::vector<std::string>& args,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+ private:
+  std::vector<std::string> environment() const;
+  TempDir home_;
+  std::string output_folder_;
+  std::map<std::string, std::string> env_;
+  pid_t pid_ = -1;
+  std::optional<int> exit_code_;
+};
+
+template <class Predicate>
+bool wait_until(Predicate predicate, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() >= deadline) return predicate();
+    struct timespec pause {0, 20 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  return true;
+}

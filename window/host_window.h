@@ -1,0 +1,27 @@
+// The frameless host window: creation, layouts, colour, bringing it forward.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <optional>
+#include <string_view>
+
+// Creates the window "Telvana Print-to-Fax" (app id "TelvanaPrintApp"), 514 x 442 logical
+// pixels centred on the primary screen, shown unless show is false. UI thread, once.
+void create_host_window(bool show);
+
+// The process-wide window; null until create_host_window.
+GtkWindow* host_window();
+
+// Places the page's view below the title bar, filling the rest of the window.
+void host_window_set_page_view(GtkWidget* view);
+
+// Resizes the page area to width x height logical pixels (title bar not included), keeping the
+// window's left and bottom edges; the user cannot resize it.
+void resize_host_window(int width, int height);
+
+// Sets the background and title-bar colour from "#RRGGBB" text; other text is ignored.
+void set_window_background(std::optional<std::u16string_view> text);
+
+// Shows, restores (de-iconifies), raises and focuses the window, then repaints it.
+void bring_host_window_to_front();
