@@ -11,3 +11,12 @@ void set_script_runner(ScriptRunner runner);
 
 // Runs script through the installed runner; does nothing while there is none (no web view).
 void run_page_script(const std::u16string& script);
+
+// Runs script once the page's document has finished loading: at once when it has, otherwise it
+// is kept (only the latest such script) and run when notify_page_loaded is next called. For a
+// hand-off that must not be lost while the page is still loading.
+void run_page_script_when_loaded(const std::u16string& script);
+
+// Called by the web view host each time a document of the page has finished loading; true
+// marks it loaded, false marks a new load under way.
+void notify_page_loaded(bool loaded);
