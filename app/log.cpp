@@ -24,7 +24,12 @@ FILE* open_log_stream(const std::string& path) {
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
   FILE* stream = fdopen(fd, "a");
-  if (stream == nullptr) close(fd);
+  if (stream == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  // An append stream reports position 0 until its first write; the rotation test needs the size.
+  std::fseek(stream, 0, SEEK_END);
   return stream;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/command_line.h"
 #include "app/config.h"
 #include "app/crash_reporter.h"
 #include "app/log.h"
@@ -14,19 +15,6 @@
 #include "bridge/text.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
-
-std::string join_command_line(int argc, char** argv) {
-  std::string line;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) line.push_back(' ');
-    line += argv[i];
-  }
-  return line;
-}
-
-bool command_line_hidden(const std::string& command_line) {
-  return command_line.find("--hidden") != std::string::npos;
-}
 
 int run_application(int argc, char** argv) {
   block_quit_signals();

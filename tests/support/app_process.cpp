@@ -61,7 +61,7 @@ std::vector<std::string> AppProcess::environment() const {
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const char* equals = std::strchr(*entry, '=');
     if (equals == nullptr) continue;
-    merged[std::string(*entry, equals)] = equals + 1;
+    merged[std::string(*entry, static_cast<std::size_t>(equals - *entry))] = equals + 1;
   }
   // Folders of the test's own user never leak into the program under test.
   for (const char* name : {"APPDATA", "LOCALAPPDATA", "TELVANA_LOG_FILE", "TELVANA_LOG_LEVEL"}) {

@@ -1,0 +1,94 @@
+// The output folder rule, the version text and the command line.
+#include "app/config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "app/command_line.h"
+
+namespace {
+
+const char* const FOLDER_VARIABLES[] = {"TELVANA_OUTPUT_DIR", "APPDATA", "LOCALAPPDATA",
+                                        "XDG_DATA_HOME", "HOME"};
+
+// Sets exactly the given variables among those the rule reads, restoring them afterwards.
+class Environment {
+ public:
+  explicit Environment(const std::map<std::string, std::string>& values) {
+    for (const char* name : FOLDER_VARIABLES) {
+      if (const char* old = std::getenv(name)) saved_[name] = old;
+      unsetenv(name);
+    }
+    for (const auto& [name, value] : values) setenv(name.c_str(), value.c_str(), 1);
+  }
+  ~Environment() {
+    for (const char* name : FOLDER_VARIABLES) unsetenv(name);
+    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+  }
+
+ private:
+  std::map<std::string, std::string> saved_;
+};
+
+TEST(OutputFolder, FirstRuleThatApplies) {
+  struct Case {
+    std::map<std::string, std::string> env;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{{"TELVANA_OUTPUT_DIR", "/srv/fax out"}, {"APPDATA", "/a"}}, "/srv/fax out"},
+      {{{"TELVANA_OUTPUT_DIR", ""}, {"APPDATA", "/a"}}, "/a/TelvanaPrint"},
+      {{{"APPDATA", ""}, {"LOCALAPPDATA", "/l"}}, "/l/TelvanaPrint"},
+      {{{"LOCALAPPDATA", ""}, {"XDG_DATA_HOME", "/x"}, {"HOME", "/h"}}, "/x/TelvanaPrint"},
+      {{{"XDG_DATA_HOME", ""}, {"HOME", "/h"}}, "/h/.local/share/TelvanaPrint"},
+      {{{"TELVANA_OUTPUT_DIR", "out/fax"}}, "out/fax"},
+      {{}, "TelvanaPrint"},
+  };
+  for (const Case& c : cases) {
+    Environment env(c.env);
+    EXPECT_EQ(resolve_output_folder(), c.expected);
+  }
+}
+
+TEST(AppVersion, MajorMinorBuildOnly) {
+  EXPECT_EQ(format_app_version(AppVersion{2, 5, 17, 9}), u"2.5.17");
+  EXPECT_EQ(format_app_version(AppVersion{0, 0, 0, 0}), u"0.0.0");
+  EXPECT_EQ(format_app_version(std::nullopt), u"unknown");
+  const auto compiled = compiled_app_version();
+  ASSERT_TRUE(compiled.has_value());
+  EXPECT_EQ(format_app_version(compiled), u"1.0.0");
+}
+
+TEST(CommandLine, HiddenIsAPlainSubstringTest) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string joined;
+    bool hidden;
+  };
+  const std::vector<Case> cases = {
+      {{}, "", false},
+      {{"--hidden"}, "--hidden", true},
+      {{"--hiddenx"}, "--hiddenx", true},
+      {{"a", "x--hidden"}, "a x--hidden", true},
+      {{"--Hidden"}, "--Hidden", false},
+      {{"\"telvanaprinter://done?id=7\""}, "\"telvanaprinter://done?id=7\"", false},
+  };
+  for (const Case& c : cases) {
+    std::vector<char*> argv{const_cast<char*>("telvana-print")};
+    for (const auto& arg : c.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    const std::string joined = join_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(joined, c.joined);
+    EXPECT_EQ(command_line_hidden(joined), c.hidden) << joined;
+  }
+}
+
+TEST(ExecutableFolder, IsTheFolderOfTheRunningProgram) {
+  const std::string folder = executable_folder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.front(), '/');
+  EXPECT_NE(folder.back(), '/');
+}
+
+}  // namespace

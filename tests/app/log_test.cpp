@@ -1,0 +1,163 @@
+// The log file: line format, rotation, the framework's handle, and many writers at once.
+#include "app/log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class LogFile : public ::testing::Test {
+ protected:
+  void TearDown() override { log_close(); }
+  TempDir dir;
+  std::string path = dir / "telvana-print.log";
+};
+
+TEST_F(LogFile, HeaderAndLinePrefix) {
+  ASSERT_TRUE(log_open(path));
+  log_write_header();
+  log_printf(u"Starting. ui=%s out=%s", std::u16string(u"/opt/ui"), std::string("/home/u/out"));
+  const auto lines = lines_of(read_file(path));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_TRUE(std::regex_match(
+      lines[1], std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
+      << lines[1];
+  EXPECT_TRUE(std::regex_match(lines[2],
+                               std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
+      << lines[2];
+}
+
+TEST_F(LogFile, NothingHappensWhileClosed) {
+  log_printf(u"dropped %d", 1);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(LogFile, OpenFailureLeavesLoggingOff) {
+  EXPECT_FALSE(log_open(dir / "missing-folder/telvana-print.log"));
+  log_printf(u"dropped");
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
+}
+
+TEST_F(LogFile, RotatesOnlyFromThreeMebibytes) {
+  struct Case {
+    long existing_size;
+    bool rotates;
+  };
+  for (const Case& c : {Case{LOG_ROTATE_SIZE - 1, false}, Case{LOG_ROTATE_SIZE, true}}) {
+    SCOPED_TRACE(c.existing_size);
+    std::filesystem::remove(path);
+    std::filesystem::remove(path + ".1");
+    ASSERT_TRUE(write_file(path + ".1", "older rotation\n"));
+    ASSERT_TRUE(write_file(path, std::string(static_cast<std::size_t>(c.existing_size), 'x')));
+    ASSERT_TRUE(log_open(path));
+    log_printf(u"next line");
+    log_close();
+    const std::string current = read_file(path);
+    if (c.rotates) {
+      EXPECT_EQ(std::filesystem::file_size(path + ".1"), static_cast<uintmax_t>(c.existing_size));
+      // The fresh file starts with the line itself: no start-up header after a rotation.
+      EXPECT_TRUE(std::regex_match(current, std::regex(R"(\[\d\d:\d\d:\d\d\] next line\n)")))
+          << current.size() << " bytes";
+    } else {
+      EXPECT_EQ(read_file(path + ".1"), "older rotation\n");
+      EXPECT_EQ(current.size(), static_cast<std::size_t>(c.existing_size) + 21);
+    }
+  }
+}
+
+TEST_F(LogFile, OtherHandlesOfTheFileFollowTheRotation) {
+  ASSERT_TRUE(write_file(path, std::string(LOG_ROTATE_SIZE, 'x')));
+  ASSERT_TRUE(log_open(path));
+  // The printer framework appends through a descriptor of its own.
+  const int framework_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(framework_fd, 0);
+  log_printf(u"after rotation");
+  const std::string framework_line = "framework line\n";
+  ASSERT_EQ(write(framework_fd, framework_line.data(), framework_line.size()),
+            static_cast<ssize_t>(framework_line.size()));
+  close(framework_fd);
+  log_close();
+  const std::string current = read_file(path);
+  EXPECT_NE(current.find("after rotation\n"), std::string::npos);
+  EXPECT_NE(current.find("framework line\n"), std::string::npos) << current;
+  EXPECT_EQ(read_file(path + ".1").find("framework line"), std::string::npos);
+}
+
+TEST_F(LogFile, ManyThreadsLoseAndTearNoLine) {
+  ASSERT_TRUE(log_open(path));
+  constexpr int threads = 8;
+  constexpr int lines_per_thread = 3000;
+  const std::string padding(150, 'p');
+  std::vector<std::thread> writers;
+  for (int t = 0; t < threads; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < lines_per_thread; ++i) log_printf(u"w%d-%d %s end", t, i, padding);
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  log_close();
+  // About 4.8 MB in all: exactly one rotation happened during the writing.
+  ASSERT_TRUE(std::filesystem::exists(path + ".1"));
+  std::set<std::string> seen;
+  const std::regex shape(R"(\[\d\d:\d\d:\d\d\] (w\d+-\d+) p{150} end)");
+  for (const std::string& file : {path + ".1", path}) {
+    for (const std::string& line : lines_of(read_file(file))) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(line, match, shape)) << "torn line: " << line;
+      EXPECT_TRUE(seen.insert(match[1]).second) << "duplicate " << match[1];
+    }
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * lines_per_thread));
+}
+
+TEST(LogFormat, Conversions) {
+  struct Case {
+    std::u16string format;
+    std::vector<LogArg> args;
+    std::u16string expected;
+  };
+  const std::u16string long_body(1000, u'b');
+  const std::vector<Case> cases = {
+      {u"[JS] %s", {std::u16string_view(u"50% done %s %d")}, u"[JS] 50% done %s %d"},
+      {u"%d|%lu|%zu|%u|%%", {-7LL, 4294967295ULL, 12ULL, 3ULL}, u"-7|4294967295|12|3|%"},
+      {u"HTTP %d: %.400s", {413LL, std::u16string_view(long_body)},
+       u"HTTP 413: " + std::u16string(400, u'b')},
+      {u"(%.0f MB)", {157286401.0 / 1048576}, u"(150 MB)"},
+      {u"%s and %s", {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
+       u"café and \U0001F4E0"},
+      {u"%5s|%-5s|", {std::u16string_view(u"ab"), std::u16string_view(u"cd")}, u"   ab|cd   |"},
+      {u"missing %s here", {}, u"missing  here"},
+      {u"%08X%08X", {0xBEEFULL, 0x12ULL}, u"0000BEEF00000012"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(log_format(c.format, c.args.data(), c.args.size()), c.expected);
+  }
+}
+
+TEST_F(LogFile, NonAsciiIsWrittenAsUtf8) {
+  ASSERT_TRUE(log_open(path));
+  log_printf(u"[startFileWatcher] New file detected: %s", std::u16string(u"Fax für Zoë.pdf"));
+  log_close();
+  EXPECT_NE(read_file(path).find("New file detected: Fax f\xc3\xbcr Zo\xc3\xab.pdf\n"),
+            std::string::npos);
+}
+
+}  // namespace
