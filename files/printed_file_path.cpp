@@ -5,12 +5,18 @@
 #include "bridge/text.h"
 
 std::optional<std::string> printed_file_name(std::u16string_view path) {
-  std::u16string_view folder = app_config().output_folder;
-  while (folder.size() > 1 && folder.back() == u'/') folder.remove_suffix(1);
-  if (folder.empty() || path.size() <= folder.size() + 1) return std::nullopt;
-  if (path.substr(0, folder.size()) != folder || path[folder.size()] != u'/') return std::nullopt;
-  const std::u16string_view name = path.substr(folder.size() + 1);
-  if (name == u"." || name == u".." || name.find(u'/') != std::u16string_view::npos ||
+  const std::u16string_view configured = app_config().output_folder;
+  if (configured.empty()) return std::nullopt;
+  // Paths are composed as the configured folder, '/' and the name, so a folder given with a
+  // trailing '/' (or as "/" itself) yields more than one separator before the name.
+  std::u16string_view folder = configured;
+  while (!folder.empty() && folder.back() == u'/') folder.remove_suffix(1);
+  if (path.substr(0, folder.size()) != folder) return std::nullopt;
+  std::u16string_view name = path.substr(folder.size());
+  if (name.empty() || name.front() != u'/') return std::nullopt;
+  while (!name.empty() && name.front() == u'/') name.remove_prefix(1);
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find(u'/') != std::u16string_view::npos ||
       name.find(u'\0') != std::u16string_view::npos) {
     return std::nullopt;
   }
@@ -25,4 +31,16 @@ std::optional<std::string> printed_file_name(std::u16string_view path) {
     }
   }
   return wide_to_utf8(name);
+}
+
+bool is_pdf_name(std::string_view name) {
+  constexpr std::string_view extension = ".pdf";
+  if (name.size() <= extension.size()) return false;
+  const std::string_view tail = name.substr(name.size() - extension.size());
+  for (std::size_t i = 0; i < extension.size(); ++i) {
+    char c = tail[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != extension[i]) return false;
+  }
+  return true;
 }

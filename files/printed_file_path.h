@@ -5,7 +5,10 @@
 #include <string>
 #include <string_view>
 
-// The file's bare name (UTF-8) when path is the output folder, one '/', and a single name that
-// is not "." or ".."; absent for any other path. Whether the name is a regular file is checked by
+// The file's bare name (UTF-8) when path is the output folder, '/', and a single name that is
+// not "." or ".."; absent for any other path. Whether the name is a regular file is checked by
 // the caller when it opens or deletes it relative to the folder, without following links.
 std::optional<std::string> printed_file_name(std::u16string_view path);
+
+// True for a printed file's name: longer than ".pdf" and ending in ".pdf" in any case.
+bool is_pdf_name(std::string_view name);

@@ -1,0 +1,171 @@
+// The output-folder watcher: a listing at start, then one thread reading inotify events.
+#include "files/file_watcher.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "bridge/records.h"
+#include "bridge/text.h"
+#include "files/printed_file_path.h"
+
+namespace {
+
+// UI thread only; set by the first start and never cleared.
+bool watcher_started = false;
+
+// Which file a reported name stood for: a rename sets the inode's change time, so a later file
+// under the same name differs in one of the two.
+struct FileIdentity {
+  ino_t inode = 0;
+  timespec changed{};
+};
+
+bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.inode == b.inode && a.changed.tv_sec == b.changed.tv_sec &&
+         a.changed.tv_nsec == b.changed.tv_nsec;
+}
+
+// Names reported to the page and the file each stood for. Filled by the listing on the UI
+// thread, then handed whole to the watcher thread, which alone uses it from then on.
+using ReportedFiles = std::unordered_map<std::string, FileIdentity>;
+
+// Everything the watcher thread owns.
+struct WatchState {
+  int inotify_fd = -1;
+  std::string folder;  // UTF-8, as the OS takes it
+  ReportedFiles reported;
+};
+
+const char16_t* const EXISTING_FILE_LINE = u"[startFileWatcher] Existing file queued: %s";
+const char16_t* const NEW_FILE_LINE = u"[startFileWatcher] New file detected: %s";
+
+// The identity of name inside the folder when it is a regular file (links are not followed).
+std::optional<FileIdentity> regular_file_identity(int folder_fd, const char* name) {
+  struct stat info;
+  if (fstatat(folder_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) return std::nullopt;
+  return FileIdentity{info.st_ino, info.st_ctim};
+}
+
+// Logs one report line with the bare name and posts the full path (folder, '/', name) to the
+// page. A notice the post cannot take is freed with its owner.
+void report_file(const char16_t* line, const std::string& name) {
+  log_printf(line, name);
+  auto notice = std::make_unique<NewPrintedFile>();
+  notice->path = app_config().output_folder + u"/" + *utf8_to_wide(name);
+  post_new_printed_file(std::move(notice));
+}
+
+// Reports name when it is a regular file of the folder not yet reported as this same file.
+void report_if_new(int folder_fd, const std::string& name, ReportedFiles& reported,
+                   const char16_t* line) {
+  const std::optional<FileIdentity> identity = regular_file_identity(folder_fd, name.c_str());
+  if (!identity) return;
+  const auto known = reported.find(name);
+  if (known != reported.end() && same_file(known->second, *identity)) return;
+  reported[name] = *identity;
+  report_file(line, name);
+}
+
+// Lists the folder's regular ".pdf" files, reporting each one not yet reported, and forgets
+// reported names that are gone. Used at start and after the event queue overflowed.
+void list_folder(const std::string& folder, ReportedFiles& reported, const char16_t* line) {
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
+  if (!listing) return;
+  const int folder_fd = dirfd(listing.get());
+  std::unordered_set<std::string> present;
+  while (const dirent* entry = readdir(listing.get())) {
+    if (!is_pdf_name(entry->d_name)) continue;
+    const std::string name(entry->d_name);
+    report_if_new(folder_fd, name, reported, line);
+    present.insert(name);
+  }
+  std::erase_if(reported, [&](const auto& item) { return !present.contains(item.first); });
+}
+
+// The PDFs already waiting, each posted with an "Existing file queued" line.
+void queue_existing_pdfs(const std::string& folder, ReportedFiles& reported) {
+  list_folder(folder, reported, EXISTING_FILE_LINE);
+}
+
+// Handles one event; false when the watch has ended (the folder is gone or unmounted).
+bool handle_event(const inotify_event& event, int folder_fd, WatchState& state) {
+  if (event.mask & IN_Q_OVERFLOW) {
+    log_printf(u"[startFileWatcher] Too many changes at once; listing %s again", state.folder);
+    list_folder(state.folder, state.reported, NEW_FILE_LINE);
+    return true;
+  }
+  if (event.mask & (IN_IGNORED | IN_UNMOUNT)) return false;
+  if (event.len == 0) return true;
+  const std::string name(event.name);
+  if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+    state.reported.erase(name);
+    return true;
+  }
+  if ((event.mask & IN_MOVED_TO) && !(event.mask & IN_ISDIR) && is_pdf_name(name)) {
+    report_if_new(folder_fd, name, state.reported, NEW_FILE_LINE);
+  }
+  return true;
+}
+
+// The watcher thread: blocks reading change events of the folder until the watch ends or a
+// read fails, reporting each ".pdf" name a file is renamed to.
+void watch_output_folder(WatchState state) {
+  const int folder_fd = open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  alignas(inotify_event) char buffer[4096];
+  bool watching = folder_fd >= 0;
+  while (watching) {
+    const ssize_t length = read(state.inotify_fd, buffer, sizeof buffer);
+    if (length < 0 && errno == EINTR) continue;
+    if (length <= 0) break;
+    for (ssize_t offset = 0; watching && offset < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+      watching = handle_event(*event, folder_fd, state);
+      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  if (folder_fd >= 0) close(folder_fd);
+  close(state.inotify_fd);
+}
+
+}  // namespace
+
+void start_file_watcher() {
+  if (watcher_started) return;
+  watcher_started = true;
+
+  const std::string folder = *wide_to_utf8(app_config().output_folder);
+  mkdir(folder.c_str(), 0700);
+
+  // The watch is set before the listing, so a file renamed in between is not missed; the
+  // identities noted by the listing keep it from being reported twice.
+  WatchState state;
+  state.folder = folder;
+  state.inotify_fd = inotify_init1(IN_CLOEXEC);
+  const bool watching = state.inotify_fd >= 0 && inotify_add_watch(state.inotify_fd, folder.c_str(),
+                                                                   IN_MOVED_TO | IN_MOVED_FROM |
+                                                                       IN_DELETE | IN_ONLYDIR) >= 0;
+  if (!watching) {
+    log_printf(u"[startFileWatcher] Cannot watch %s (err=%lu)", folder,
+               static_cast<unsigned long>(errno));
+    if (state.inotify_fd >= 0) close(state.inotify_fd);
+    state.inotify_fd = -1;
+  }
+
+  queue_existing_pdfs(folder, state.reported);
+
+  if (watching) std::thread(watch_output_folder, std::move(state)).detach();
+}

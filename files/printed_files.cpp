@@ -1,0 +1,71 @@
+// Deleting printed files: one by its path, or every PDF of the output folder.
+#include "files/printed_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "bridge/text.h"
+#include "files/printed_file_path.h"
+
+namespace {
+
+// The output folder as the OS takes it.
+std::string output_folder_utf8() {
+  return *wide_to_utf8(app_config().output_folder);
+}
+
+// Deletes name inside the folder when it is a regular file there; 0 on success, else the
+// error number (EISDIR for a directory, EPERM for a link or any other kind of entry). Links
+// are never followed, so nothing outside the folder is touched.
+int delete_regular_file(int folder_fd, const char* name) {
+  struct stat info;
+  if (fstatat(folder_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) return EPERM;
+  return unlinkat(folder_fd, name, 0) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+void delete_printed_file(std::optional<std::u16string_view> path) {
+  if (!path || path->empty()) return;
+  // Only a regular file directly inside the output folder may go; anything else the page names
+  // is refused, so it can never remove files elsewhere. A failed deletion is not reported.
+  const std::optional<std::string> name = printed_file_name(*path);
+  const std::string folder = output_folder_utf8();
+  const int folder_fd = name ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  struct stat info;
+  const bool found =
+      folder_fd >= 0 && fstatat(folder_fd, name->c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+  if (found && S_ISREG(info.st_mode)) unlinkat(folder_fd, name->c_str(), 0);
+  if (folder_fd >= 0) close(folder_fd);
+  if (!name || (found && !S_ISREG(info.st_mode))) {
+    log_printf(u"[deletePrintedFile] Refused \"%s\": not a file in the output folder",
+               json_escape(*path));
+  }
+}
+
+void clear_printed_files() {
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(output_folder_utf8().c_str()), closedir);
+  if (!listing) return;
+  const int folder_fd = dirfd(listing.get());
+  while (const dirent* entry = readdir(listing.get())) {
+    const std::string_view name = entry->d_name;
+    if (!is_pdf_name(name)) continue;
+    const int error = delete_regular_file(folder_fd, entry->d_name);
+    if (error == 0) {
+      log_printf(u"[clearPrintedFiles] Deleted %s", name);
+    } else {
+      log_printf(u"[clearPrintedFiles] Failed to delete %s (err=%lu)", name,
+                 static_cast<unsigned long>(error));
+    }
+  }
+}
