@@ -1,0 +1,126 @@
+// The bridge dispatcher: the twelve handlers the page can name, in their fixed order.
+#include "bridge/dispatcher.h"
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/log.h"
+#include "bridge/page_script.h"
+#include "bridge/records.h"
+#include "bridge/text.h"
+#include "files/file_watcher.h"
+#include "files/printed_files.h"
+#include "net/workers.h"
+#include "platform/message_box.h"
+#include "platform/open_uri.h"
+#include "window/host_window.h"
+
+namespace {
+
+using Worker = void (*)(std::unique_ptr<BridgeRequest>);
+
+std::optional<std::u16string_view> view_of(const std::optional<std::u16string>& text) {
+  if (!text) return std::nullopt;
+  return std::u16string_view(*text);
+}
+
+void show_alert(std::optional<std::u16string_view> data) {
+  const auto title = json_get_string(data, u"title");
+  const auto message = json_get_string(data, u"message");
+  show_message_box(message.value_or(u""), title.value_or(u"Telvana"), MessageBoxIcon::warning);
+}
+
+void resize_to_layout(std::optional<std::u16string_view> data) {
+  if (!data) return;
+  if (*data == u"home-with-banner") {
+    resize_host_window(514, 498);
+  } else if (*data == u"home") {
+    resize_host_window(514, 414);
+  } else {
+    resize_host_window(424, 414);
+  }
+}
+
+// Starts worker on a thread of its own when data holds every member named; otherwise nothing
+// happens at all (no thread, no reply, no log line).
+void start_worker(Worker worker, std::optional<std::u16string_view> data, const char16_t* first,
+                  const char16_t* second, const char16_t* third) {
+  if (!data) return;
+  auto request = std::make_unique<BridgeRequest>();
+  request->first = json_get_string(data, first);
+  request->second = json_get_string(data, second);
+  if (third != nullptr) request->third = json_get_string(data, third);
+  if (!request->first || !request->second || (third != nullptr && !request->third)) return;
+  std::thread(worker, std::move(request)).detach();
+}
+
+bool is_deeplink(std::u16string_view url) {
+  constexpr std::u16string_view prefix = u"telvana://";
+  if (url.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char16_t c = url[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void on_web_message(std::u16string_view message) {
+  const auto handler = json_get_string(message, u"handler");
+  const auto data = json_get_string(message, u"data");
+  dispatch_bridge_message(view_of(handler), view_of(data));
+}
+
+void dispatch_bridge_message(std::optional<std::u16string_view> handler,
+                             std::optional<std::u16string_view> data) {
+  if (!handler) return;
+  const std::u16string_view name = *handler;
+  if (name == u"__log__") {
+    log_printf(u"[JS] %s", data.value_or(u""));
+  } else if (name == u"showAlert") {
+    show_alert(data);
+  } else if (name == u"bringToFront") {
+    bring_host_window_to_front();
+  } else if (name == u"openBrowser") {
+    open_browser(data);
+  } else if (name == u"resizeWindow") {
+    resize_to_layout(data);
+  } else if (name == u"setWindowBackground") {
+    set_window_background(data);
+  } else if (name == u"httpGet") {
+    start_worker(http_get_relay_worker, data, u"id", u"url", nullptr);
+  } else if (name == u"postToken") {
+    start_worker(token_relay_worker, data, u"endpoint", u"body", nullptr);
+  } else if (name == u"startFileWatcher") {
+    start_file_watcher();
+  } else if (name == u"uploadPrintedFile") {
+    start_worker(upload_worker, data, u"path", u"token", u"endpoint");
+  } else if (name == u"deletePrintedFile") {
+    delete_printed_file(data);
+  } else if (name == u"clearPrintedFiles") {
+    clear_printed_files();
+  } else {
+    log_printf(u"[bridge] UNHANDLED handler: %s", name);
+  }
+}
+
+void open_browser(std::optional<std::u16string_view> url) {
+  if (!url || url->empty()) return;
+  const std::string url_utf8 = wide_to_utf8(*url).value_or("");
+  if (!is_deeplink(*url)) {
+    log_printf(u"[openBrowser] %s", *url);
+    open_uri(url_utf8);
+    return;
+  }
+  const bool handled = scheme_handler_exists("telvana");
+  if (handled) open_uri(url_utf8);
+  log_printf(u"[openBrowser] deeplink %s: %s", *url, handled ? u"ok" : u"failed (no handler)");
+  run_page_script(handled
+                      ? u"window.telvana&&typeof window.telvana._onDeeplinkResult==='function'&&"
+                        u"window.telvana._onDeeplinkResult(true)"
+                      : u"window.telvana&&typeof window.telvana._onDeeplinkResult==='function'&&"
+                        u"window.telvana._onDeeplinkResult(false)");
+}

@@ -1,0 +1,261 @@
+// Creating the page's web view in two steps on the UI loop, serving the ui folder to it, and
+// carrying its messages to the dispatcher.
+#include "bridge/web_view_host.h"
+
+#include <glib/gstdio.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "bridge/dispatcher.h"
+#include "bridge/document_script.h"
+#include "bridge/page_files.h"
+#include "bridge/page_script.h"
+#include "bridge/text.h"
+#include "platform/message_box.h"
+#include "platform/ui_thread.h"
+#include "window/host_window.h"
+
+namespace {
+
+// UI thread only. The context and the view live for the rest of the process.
+WebViewHostState host_state = WebViewHostState::no_browser;
+std::string profile_folder_path;
+WebKitWebContext* web_context = nullptr;
+WebKitWebView* web_view = nullptr;
+bool first_load_finished = false;
+std::vector<std::u16string> scripts_before_first_load;
+
+std::string ui_folder_utf8() {
+  return wide_to_utf8(app_config().ui_folder).value_or("");
+}
+
+void fail_creation(std::u16string_view text) {
+  show_message_box(text, u"Telvana Print-to-Fax", MessageBoxIcon::error);
+  quit_main_loop(1);
+}
+
+void finish_with(WebKitURISchemeRequest* request, GBytes* body, int status,
+                 const std::string& content_type) {
+  GInputStream* stream = g_memory_input_stream_new_from_bytes(body);
+  WebKitURISchemeResponse* response =
+      webkit_uri_scheme_response_new(stream, static_cast<gint64>(g_bytes_get_size(body)));
+  webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
+  webkit_uri_scheme_response_set_content_type(response, content_type.c_str());
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+  g_object_unref(stream);
+}
+
+// Serves one request of the page host: a file inside the ui folder, or 404 for anything else.
+void serve_page_file(WebKitURISchemeRequest* request, gpointer) {
+  const char* uri = webkit_uri_scheme_request_get_uri(request);
+  std::optional<std::string> file;
+  if (GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_ENCODED, nullptr)) {
+    const char* host = g_uri_get_host(parsed);
+    if (host != nullptr && g_ascii_strcasecmp(host, PAGE_HOST) == 0) {
+      file = page_file_path(ui_folder_utf8(), g_uri_get_path(parsed));
+    }
+    g_uri_unref(parsed);
+  }
+  gchar* contents = nullptr;
+  gsize length = 0;
+  if (file && g_file_get_contents(file->c_str(), &contents, &length, nullptr)) {
+    GBytes* body = g_bytes_new_take(contents, length);
+    finish_with(request, body, 200, page_content_type(*file));
+    g_bytes_unref(body);
+    return;
+  }
+  log_printf(u"[webview] Not found: %s", uri);
+  static const char not_found[] = "Not found";
+  GBytes* body = g_bytes_new_static(not_found, sizeof not_found - 1);
+  finish_with(request, body, 404, "text/plain; charset=utf-8");
+  g_bytes_unref(body);
+}
+
+void evaluate_in_view(const std::u16string& script) {
+  const std::string text = wide_to_utf8(script).value_or("");
+  webkit_web_view_evaluate_javascript(web_view, text.data(), static_cast<gssize>(text.size()),
+                                      nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void run_posted_script(void* record) {
+  std::unique_ptr<std::u16string> script(static_cast<std::u16string*>(record));
+  run_page_script(*script);
+}
+
+// The script runner of the page: UI thread only, nothing while there is no view, and scripts
+// that arrive before the page's first load has finished wait for it instead of being lost.
+void run_script_in_view(const std::u16string& script) {
+  if (!on_ui_thread()) {
+    post_to_ui_thread(run_posted_script, new std::u16string(script));
+    return;
+  }
+  if (web_view == nullptr) return;
+  if (!first_load_finished) {
+    scripts_before_first_load.push_back(script);
+    return;
+  }
+  evaluate_in_view(script);
+}
+
+void on_load_changed(WebKitWebView*, WebKitLoadEvent event, gpointer) {
+  if (event == WEBKIT_LOAD_STARTED) {
+    notify_page_loaded(false);
+  } else if (event == WEBKIT_LOAD_FINISHED) {
+    if (!first_load_finished) {
+      first_load_finished = true;
+      for (const auto& script : scripts_before_first_load) evaluate_in_view(script);
+      scripts_before_first_load.clear();
+    }
+    notify_page_loaded(true);
+  }
+}
+
+gboolean refuse_context_menu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                             gpointer) {
+  return TRUE;
+}
+
+// One message from the relay: [address of the sending document, the page's message]. Messages
+// from documents outside the ui folder are dropped; so are messages that are not strings.
+void on_channel_message(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer) {
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!jsc_value_is_array(value)) return;
+  JSCValue* address = jsc_value_object_get_property_at_index(value, 0);
+  JSCValue* message = jsc_value_object_get_property_at_index(value, 1);
+  gchar* address_text = jsc_value_to_string(address);
+  const std::string sender = address_text != nullptr ? address_text : "";
+  g_free(address_text);
+  if (!address_in_ui_folder(sender)) {
+    log_printf(u"[bridge] Message from %s dropped: not a page of the ui folder", sender);
+  } else if (jsc_value_is_string(message)) {
+    gchar* text = jsc_value_to_string(message);
+    if (auto wide = utf8_to_wide(text)) on_web_message(*wide);
+    g_free(text);
+  }
+  g_object_unref(message);
+  g_object_unref(address);
+}
+
+WebKitUserContentManager* make_content_manager() {
+  WebKitUserContentManager* content = webkit_user_content_manager_new();
+  const std::string page_script =
+      bridge_prelude_script() + "\n" +
+      wide_to_utf8(document_script(app_config().app_version)).value_or("");
+  WebKitUserScript* script =
+      webkit_user_script_new(page_script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, script);
+  webkit_user_script_unref(script);
+  WebKitUserScript* relay = webkit_user_script_new_for_world(
+      bridge_relay_script().c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, BRIDGE_WORLD, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, relay);
+  webkit_user_script_unref(relay);
+  webkit_user_content_manager_register_script_message_handler_in_world(content, BRIDGE_CHANNEL,
+                                                                       BRIDGE_WORLD);
+  const std::string signal = std::string("script-message-received::") + BRIDGE_CHANNEL;
+  g_signal_connect(content, signal.c_str(), G_CALLBACK(on_channel_message), nullptr);
+  return content;
+}
+
+void on_controller_created(void*) {
+  GtkWindow* window = host_window();
+  if (window == nullptr) {
+    fail_creation(u"WebView2 initialization failed.\nPlease install the WebView2 Runtime.");
+    return;
+  }
+  WebKitUserContentManager* content = make_content_manager();
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", web_context,
+                                            "user-content-manager", content, nullptr));
+  g_object_unref(content);
+
+  WebKitSettings* settings = webkit_web_view_get_settings(view);
+  webkit_settings_set_enable_developer_extras(settings, FALSE);
+  webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
+  webkit_web_view_set_zoom_level(view, 1.0);
+  g_signal_connect(view, "context-menu", G_CALLBACK(refuse_context_menu), nullptr);
+  g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
+
+  // As a child of the window below its bar, the view follows the window's size and visibility.
+  host_window_set_page_view(GTK_WIDGET(view));
+  gtk_widget_show(GTK_WIDGET(view));
+  web_view = view;
+  host_state = WebViewHostState::ready;
+  set_script_runner(run_script_in_view);
+  const bool page_host = webkit_web_context_get_security_manager(web_context) != nullptr;
+  webkit_web_view_load_uri(view, page_address(page_host).c_str());
+}
+
+void on_environment_created(void*) {
+  const std::string& profile = profile_folder_path;
+  if (g_mkdir_with_parents(profile.c_str(), 0700) != 0 ||
+      !g_file_test(profile.c_str(), G_FILE_TEST_IS_DIR)) {
+    log_printf(u"[webview] Cannot create the profile folder %s", profile);
+    fail_creation(
+        u"Could not create WebView2 environment.\nPlease install the WebView2 Runtime from "
+        u"Microsoft.");
+    return;
+  }
+  const std::string cache = profile + "/cache";
+  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
+      "base-data-directory", profile.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+  web_context = webkit_web_context_new_with_website_data_manager(data);
+  const std::string cookies = profile + "/cookies.sqlite";
+  webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(data),
+                                               cookies.c_str(),
+                                               WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  g_object_unref(data);
+
+  webkit_web_context_register_uri_scheme(web_context, PAGE_SCHEME, serve_page_file, nullptr,
+                                         nullptr);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(web_context);
+  webkit_security_manager_register_uri_scheme_as_secure(security, PAGE_SCHEME);
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, PAGE_SCHEME);
+
+  host_state = WebViewHostState::controller_requested;
+  post_to_ui_thread(on_controller_created, nullptr);
+}
+
+}  // namespace
+
+void start_web_view_creation(const std::string& profile_folder) {
+  if (host_state != WebViewHostState::no_browser) return;
+  profile_folder_path = profile_folder;
+  host_state = WebViewHostState::environment_requested;
+  post_to_ui_thread(on_environment_created, nullptr);
+}
+
+WebViewHostState web_view_host_state() {
+  return host_state;
+}
+
+WebKitWebView* page_web_view() {
+  return web_view;
+}
+
+std::string page_address(bool page_host_available) {
+  if (page_host_available) return std::string(PAGE_SCHEME) + "://" + PAGE_HOST + "/index.html";
+  const std::string index = ui_folder_utf8() + "/index.html";
+  gchar* uri = g_filename_to_uri(index.c_str(), nullptr, nullptr);
+  std::string address = uri != nullptr ? uri : "file://" + index;
+  g_free(uri);
+  return address;
+}
+
+bool address_in_ui_folder(const std::string& address) {
+  const std::string page_root = std::string(PAGE_SCHEME) + "://" + PAGE_HOST + "/";
+  if (address.compare(0, page_root.size(), page_root) == 0) return true;
+  if (address.compare(0, 7, "file://") != 0) return false;
+  const std::string without_query = address.substr(0, address.find_first_of("?#"));
+  gchar* path = g_filename_from_uri(without_query.c_str(), nullptr, nullptr);
+  if (path == nullptr) return false;
+  const std::string file = path;
+  g_free(path);
+  const std::string folder = ui_folder_utf8() + "/";
+  return file.compare(0, folder.size(), folder) == 0 && file.find("/../") == std::string::npos;
+}
