@@ -1,0 +1,21 @@
+// Turning a result posted to the UI thread into one script call into the page.
+#pragma once
+
+#include <memory>
+
+#include "bridge/records.h"
+
+// Calls the page's _onNewPrintedFile with the path of a newly printed PDF. UI thread only.
+void deliver_new_printed_file(std::unique_ptr<NewPrintedFile> notice);
+
+// Calls the page's _onUploadResult with JSON text: "path" and either "error" or "storagePath".
+// UI thread only.
+void deliver_upload_result(std::unique_ptr<BridgeRequest> result);
+
+// Calls the page's _onTokenResponse with the body and the error, each a string or null.
+// UI thread only.
+void deliver_token_result(std::unique_ptr<TokenResult> result);
+
+// Calls the page's _onHttpGetResponse with the request id, the body and the error, each a string
+// or null. UI thread only.
+void deliver_http_get_result(std::unique_ptr<BridgeRequest> result);
