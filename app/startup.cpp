@@ -9,9 +9,12 @@
 #include "app/command_line.h"
 #include "app/config.h"
 #include "app/crash_reporter.h"
+#include "app/handoff_listener.h"
 #include "app/log.h"
 #include "app/main_loop.h"
 #include "app/quit_signals.h"
+#include "app/single_instance.h"
+#include "app/url_scheme.h"
 #include "bridge/text.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
@@ -39,12 +42,12 @@ int run_application(int argc, char** argv) {
   crash_reporter_init(release, output_folder);
   log_printf(u"[Sentry] Initialized. release=telvana-printer@%s", config.app_version);
 
-  // The single-instance test comes here: a second instance hands its command line over and
-  // ends with exit code 0 before any of the steps below.
+  // A second instance hands its command line over and ends before any of the steps below.
+  if (!pass_single_instance_test(command_line)) return 0;
 
   log_printf(u"Starting. ui=%s out=%s", config.ui_folder, config.output_folder);
 
-  // The URL-scheme registration comes here, right after a passed single-instance test.
+  register_url_scheme();
 
   // The printer framework reads its log settings from the environment.
   setenv("TELVANA_LOG_FILE", log_path.c_str(), 1);
@@ -56,5 +59,7 @@ int run_application(int argc, char** argv) {
 
   stop_printer_system();
   crash_reporter_close();
+  stop_handoff_listener();
+  release_instance_lock();
   return exit_code;
 }

@@ -1,0 +1,142 @@
+// The second start's sending side and the running instance's receiving side of a hand-off.
+#include "app/callback_handoff.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "app/handoff_listener.h"
+#include "app/log.h"
+#include "app/single_instance.h"
+#include "bridge/page_script.h"
+#include "bridge/text.h"
+#include "window/host_window.h"
+
+namespace {
+
+// Owns one socket descriptor.
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+void pause_briefly() {
+  struct timespec pause {
+    0, 50 * 1000 * 1000
+  };
+  nanosleep(&pause, nullptr);
+}
+
+bool send_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
+// Reads the four-byte answer; absent when the receiver closed without one.
+std::optional<std::int32_t> read_answer(int fd) {
+  char bytes[HANDOFF_ANSWER_SIZE];
+  std::size_t have = 0;
+  while (have < sizeof bytes) {
+    const ssize_t got = recv(fd, bytes + have, sizeof bytes - have, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    have += static_cast<std::size_t>(got);
+  }
+  std::int32_t answer = 0;
+  std::memcpy(&answer, bytes, sizeof answer);
+  return answer;
+}
+
+}  // namespace
+
+std::optional<std::u16string> extract_callback_url(std::u16string_view command_line) {
+  const std::size_t start = command_line.find(CALLBACK_SCHEME_PREFIX);
+  if (start == std::u16string_view::npos) return std::nullopt;
+  const std::size_t end = command_line.find_first_of(u" \"", start);
+  return std::u16string(command_line.substr(
+      start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start));
+}
+
+std::optional<std::string> handoff_socket_path() {
+  const std::optional<std::string> folder = instance_runtime_folder();
+  if (!folder) return std::nullopt;
+  return *folder + "/" + HANDOFF_SOCKET_NAME;
+}
+
+HandoffOutcome send_handoff(const std::string& socket_path, std::string_view frame,
+                            std::chrono::milliseconds retry_for) {
+  HandoffOutcome outcome;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socket_path.size() >= sizeof address.sun_path) return outcome;
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+
+  const auto give_up = std::chrono::steady_clock::now() + retry_for;
+  for (;;) {
+    FdCloser socket_fd{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    if (socket_fd.fd < 0) return outcome;
+    if (connect(socket_fd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      outcome.listener_found = true;
+      if (send_all(socket_fd.fd, frame)) outcome.answer = read_answer(socket_fd.fd);
+      return outcome;
+    }
+    // No socket yet, or a stale one nobody listens on: the instance may still be starting.
+    const bool not_listening = errno == ENOENT || errno == ECONNREFUSED || errno == EAGAIN;
+    if (!not_listening || std::chrono::steady_clock::now() >= give_up) return outcome;
+    pause_briefly();
+  }
+}
+
+void handle_second_instance(const std::string& command_line) {
+  log_printf(u"[callback] handle_second_instance cmdline: %s",
+             command_line.empty() ? std::string("(none)") : command_line);
+  const std::optional<std::u16string> url = extract_callback_url(*utf8_to_wide(command_line));
+  const std::string frame = encode_handoff_frame(url);
+  const std::optional<std::string> path = handoff_socket_path();
+  if (!path || !send_handoff(*path, frame, HANDOFF_CONNECT_RETRY).listener_found) {
+    log_printf(u"[callback] No existing window found - app not running?");
+  }
+}
+
+std::u16string callback_page_script(std::u16string_view url) {
+  return u"window.telvana&&typeof window.telvana.handleCallback==='function'&&"
+         u"window.telvana.handleCallback('" +
+         js_escape(url) + u"')";
+}
+
+void send_callback_to_page(std::u16string_view url) {
+  run_page_script_when_loaded(callback_page_script(url));
+}
+
+int receive_callback_handoff(const HandoffFrame& frame) {
+  if (frame.text && frame.text->starts_with(CALLBACK_SCHEME_PREFIX)) {
+    send_callback_to_page(*frame.text);
+  }
+  bring_host_window_to_front();
+  return 1;
+}
+
+bool start_callback_listener() {
+  const std::optional<std::string> path = handoff_socket_path();
+  if (!path) {
+    log_printf(u"[callback] No runtime folder; hand-offs cannot reach this instance");
+    return false;
+  }
+  return start_handoff_listener(*path, receive_callback_handoff);
+}
+
+void deliver_command_line_callback(const std::string& command_line) {
+  const std::optional<std::u16string> url = extract_callback_url(*utf8_to_wide(command_line));
+  if (url) send_callback_to_page(*url);
+}
