@@ -75,9 +75,10 @@ std::vector<std::string> AppProcess::environment() const {
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& out_path, const std::string& err_path) {
-  std::vector<std::string> argv_strings{telvana_executable()};
+pid_t spawn(const std::string& executable, const std::vector<std::string>& args,
+            const std::vector<std::string>& env, const std::string& out_path,
+            const std::string& err_path) {
+  std::vector<std::string> argv_strings{executable};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& arg : argv_strings) argv.push_back(arg.data());
@@ -123,7 +124,7 @@ std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout, bool& 
 
 bool AppProcess::start(const std::vector<std::string>& args) {
   exit_code_.reset();
-  pid_ = spawn(args, environment(), home() + "/stdout.txt", home() + "/stderr.txt");
+  pid_ = spawn(executable_, args, environment(), home() + "/stdout.txt", home() + "/stderr.txt");
   return pid_ > 0;
 }
 
@@ -161,7 +162,7 @@ std::string AppProcess::stderr_text() const { return read_file(home() + "/stderr
 std::optional<int> AppProcess::run_again(const std::vector<std::string>& args,
                                          std::chrono::milliseconds timeout) {
   const pid_t pid =
-      spawn(args, environment(), home() + "/stdout2.txt", home() + "/stderr2.txt");
+      spawn(executable_, args, environment(), home() + "/stdout2.txt", home() + "/stderr2.txt");
   bool ended = false;
   auto code = wait_for(pid, timeout, ended);
   if (!ended) {

@@ -38,6 +38,8 @@ class AppProcess {
   const std::string& home() const { return home_.path(); }
   const std::string& output_folder() const { return output_folder_; }
   void set_output_folder(const std::string& folder);
+  // Runs the executable at path instead of the built one (a copy beside a ui folder of its own).
+  void set_executable(const std::string& path) { executable_ = path; }
   std::string log_path() const { return output_folder_ + "/telvana-print.log"; }
   std::string log() const;
 
@@ -61,6 +63,7 @@ class AppProcess {
  private:
   std::vector<std::string> environment() const;
   TempDir home_;
+  std::string executable_ = telvana_executable();
   std::string output_folder_;
   std::map<std::string, std::string> env_;
   pid_t pid_ = -1;

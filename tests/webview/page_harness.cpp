@@ -1,0 +1,176 @@
+#include "tests/webview/page_harness.h"
+
+#include <curl/curl.h>
+#include <gtk/gtk.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "bridge/text.h"
+#include "bridge/web_view_host.h"
+#include "platform/ui_thread.h"
+#include "tests/support/app_process.h"
+#include "tests/support/temp_dir.h"
+#include "window/host_window.h"
+
+namespace {
+
+std::vector<ShownBox> boxes;
+
+void record_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon) {
+  boxes.push_back({wide_to_utf8(text).value_or(""), wide_to_utf8(caption).value_or(""), icon});
+}
+
+struct Evaluation {
+  bool done = false;
+  std::optional<std::string> json;
+};
+
+void evaluation_done(GObject* view, GAsyncResult* result, gpointer data) {
+  auto* evaluation = static_cast<Evaluation*>(data);
+  GError* error = nullptr;
+  JSCValue* value =
+      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+  if (value != nullptr) {
+    gchar* json = jsc_value_to_json(value, 0);
+    evaluation->json = json != nullptr ? std::string(json) : std::string("undefined");
+    g_free(json);
+    g_object_unref(value);
+  }
+  if (error != nullptr) g_error_free(error);
+  evaluation->done = true;
+}
+
+std::size_t append_body(char* data, std::size_t size, std::size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+}  // namespace
+
+bool display_available() {
+  const char* display = std::getenv("DISPLAY");
+  return display != nullptr && *display != '\0';
+}
+
+const std::vector<ShownBox>& shown_boxes() {
+  return boxes;
+}
+
+void prepare_page_process(const std::string& root) {
+  const std::string home = root + "/home";
+  for (const char* sub : {"", "/data", "/data/applications", "/config", "/cache", "/runtime"}) {
+    mkdir((home + sub).c_str(), 0700);
+  }
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+  setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+
+  std::filesystem::copy(std::string(TELVANA_SOURCE_DIR) + "/tests/webview/pages", root + "/ui",
+                        std::filesystem::copy_options::recursive);
+  mkdir((root + "/out").c_str(), 0700);
+  AppConfig config;
+  config.ui_folder = *utf8_to_wide(root + "/ui");
+  config.output_folder = *utf8_to_wide(root + "/out");
+  config.app_version = format_app_version(compiled_app_version());
+  set_app_config(config);
+  log_open(root + "/out/telvana-print.log");
+  set_message_box_hook(record_box);
+  set_ui_thread();
+  gtk_init(nullptr, nullptr);
+}
+
+void start_page_host(const std::string& root) {
+  create_host_window(true);
+  start_web_view_creation(root + "/out/WebView2");
+}
+
+bool pump_until(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() >= deadline) return predicate();
+    bool any = false;
+    while (g_main_context_iteration(nullptr, FALSE)) any = true;
+    if (!any) g_usleep(5000);
+  }
+  return true;
+}
+
+std::optional<std::string> page_eval(const std::string& expression) {
+  WebKitWebView* view = page_web_view();
+  if (view == nullptr) return std::nullopt;
+  Evaluation evaluation;
+  webkit_web_view_evaluate_javascript(view, expression.c_str(), -1, nullptr, nullptr, nullptr,
+                                      evaluation_done, &evaluation);
+  if (!pump_until([&] { return evaluation.done; })) return std::nullopt;
+  return evaluation.json;
+}
+
+bool wait_for_page_ready() {
+  return pump_until([] {
+    if (page_web_view() == nullptr) return false;
+    return page_eval("window.pageReady === true") == std::optional<std::string>("true");
+  });
+}
+
+std::string js_string(const std::string& text) {
+  std::string quoted = "'";
+  quoted += wide_to_utf8(js_escape(utf8_to_wide(text))).value_or("");
+  return quoted + "'";
+}
+
+FaxService::FaxService(const std::string& pages_folder) {
+  char pattern[] = "/tmp/telvana-fax-port-XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd < 0) return;
+  close(fd);
+  unlink(pattern);
+  port_file_ = pattern;
+  const std::string script = std::string(TELVANA_SOURCE_DIR) + "/tests/support/fax_service.py";
+  pid_ = fork();
+  if (pid_ == 0) {
+    execlp("python3", "python3", script.c_str(), "--port-file", port_file_.c_str(), "--pages",
+           pages_folder.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid_ < 0) return;
+  if (wait_until([&] { return !read_file(port_file_).empty(); })) {
+    port_ = std::atoi(read_file(port_file_).c_str());
+  }
+}
+
+FaxService::~FaxService() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (!port_file_.empty()) unlink(port_file_.c_str());
+}
+
+std::string FaxService::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::string FaxService::requests() const {
+  std::string body;
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) return body;
+  const std::string address = url("/requests");
+  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_body);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  return body;
+}
