@@ -1,0 +1,214 @@
+// Job output files: hidden temporary name, then an atomic rename that never overwrites.
+#include "printer/job_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// Longest file name the file systems we write to accept, in bytes.
+constexpr std::size_t NAME_LIMIT = 255;
+
+// Room kept for " (NNNNN)" and the extension.
+constexpr std::size_t SUFFIX_ROOM = 24;
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0 when it is not one.
+std::size_t utf8_sequence_length(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  unsigned min_value = 0;
+  unsigned value = 0;
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, min_value = 0x80, value = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, min_value = 0x800, value = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, min_value = 0x10000, value = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  if (value < min_value || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool ends_with_ignoring_case(const std::string& text, const std::string& suffix) {
+  if (suffix.size() > text.size()) return false;
+  return strncasecmp(text.c_str() + text.size() - suffix.size(), suffix.c_str(), suffix.size()) ==
+         0;
+}
+
+// Trailing spaces and dots make names that file managers show badly; they are dropped.
+void trim_trailing(std::string& name) {
+  while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+}
+
+std::atomic<unsigned> temp_counter{0};
+
+}  // namespace
+
+std::string job_file_name(const std::string& job_name, int job_id, const std::string& extension,
+                          int copy_number) {
+  std::string name;
+  for (std::size_t i = 0; i < job_name.size();) {
+    const std::size_t length = utf8_sequence_length(job_name, i);
+    if (length == 0) {
+      name.push_back('_');
+      ++i;
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(job_name[i]);
+    const bool replace = length == 1 && (c < 0x20 || c == 0x7F || c == '/');
+    if (name.size() + length > NAME_LIMIT - SUFFIX_ROOM - extension.size()) break;
+    if (replace) {
+      name.push_back('_');
+    } else {
+      name.append(job_name, i, length);
+    }
+    i += length;
+  }
+  const std::string dot_extension = "." + extension;
+  if (!extension.empty() && ends_with_ignoring_case(name, dot_extension)) {
+    name.resize(name.size() - dot_extension.size());
+  }
+  trim_trailing(name);
+  while (!name.empty() && name.front() == ' ') name.erase(0, 1);
+  if (name.empty()) name = "Print job " + std::to_string(job_id);
+  // A leading dot would hide the file from the user and from the folder listing.
+  if (name.front() == '.') name.front() = '_';
+  if (copy_number > 1) name += " (" + std::to_string(copy_number) + ")";
+  if (!extension.empty()) name += dot_extension;
+  return name;
+}
+
+JobFile::JobFile(int dir_fd, int fd, std::string folder, std::string temp_name, int job_id)
+    : dir_fd_(dir_fd),
+      fd_(fd),
+      folder_(std::move(folder)),
+      temp_name_(std::move(temp_name)),
+      temp_path_(folder_ + "/" + temp_name_),
+      job_id_(job_id) {}
+
+std::optional<JobFile> JobFile::create(const std::string& folder, int job_id) {
+  const int dir_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) return std::nullopt;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp_name = std::string(JOB_TEMP_PREFIX) + std::to_string(getpid()) + "-" +
+                                  std::to_string(job_id) + "-" +
+                                  std::to_string(temp_counter.fetch_add(1)) + ".part";
+    const int fd = openat(dir_fd, temp_name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) return JobFile(dir_fd, fd, folder, temp_name, job_id);
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  close(dir_fd);
+  errno = error;
+  return std::nullopt;
+}
+
+JobFile::JobFile(JobFile&& other) noexcept {
+  *this = std::move(other);
+}
+
+JobFile& JobFile::operator=(JobFile&& other) noexcept {
+  if (this != &other) {
+    discard();
+    dir_fd_ = other.dir_fd_;
+    fd_ = other.fd_;
+    folder_ = std::move(other.folder_);
+    temp_name_ = std::move(other.temp_name_);
+    temp_path_ = std::move(other.temp_path_);
+    job_id_ = other.job_id_;
+    other.dir_fd_ = -1;
+    other.fd_ = -1;
+    other.temp_name_.clear();
+  }
+  return *this;
+}
+
+JobFile::~JobFile() {
+  discard();
+}
+
+bool JobFile::write(const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(fd_, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+std::optional<std::string> JobFile::commit(const std::string& job_name,
+                                           const std::string& extension) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return std::nullopt;
+  }
+  if (close(fd_) != 0) {
+    fd_ = -1;
+    const int error = errno;
+    discard();
+    errno = error;
+    return std::nullopt;
+  }
+  fd_ = -1;
+  for (int copy = 1; copy <= 9999; ++copy) {
+    const std::string name = job_file_name(job_name, job_id_, extension, copy);
+    if (renameat2(dir_fd_, temp_name_.c_str(), dir_fd_, name.c_str(), RENAME_NOREPLACE) == 0) {
+      temp_name_.clear();
+      release();
+      return folder_ + "/" + name;
+    }
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  discard();
+  errno = error;
+  return std::nullopt;
+}
+
+void JobFile::discard() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  if (!temp_name_.empty() && dir_fd_ >= 0) unlinkat(dir_fd_, temp_name_.c_str(), 0);
+  temp_name_.clear();
+  release();
+}
+
+void JobFile::release() {
+  if (dir_fd_ >= 0) close(dir_fd_);
+  dir_fd_ = -1;
+}
+
+void remove_stale_job_files(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const std::size_t prefix_length = std::strlen(JOB_TEMP_PREFIX);
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, JOB_TEMP_PREFIX, prefix_length) == 0) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}

@@ -1,0 +1,53 @@
+// A job's output file: written under a hidden temporary name in the output folder and
+// renamed to its final name only when complete, never over an existing file.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+// Prefix of the hidden temporary names; files with it are never a finished job.
+inline constexpr const char* JOB_TEMP_PREFIX = ".telvana-job-";
+
+// The file name (without folder) for a job: the job name's UTF-8 with "/", control
+// characters and invalid bytes replaced by "_", no leading ".", cut to fit the file-system
+// name limit, a trailing "." + extension removed and then added; "Print job <id>" when the
+// name is empty. copy_number > 1 adds " (<n>)" before the extension.
+std::string job_file_name(const std::string& job_name, int job_id, const std::string& extension,
+                          int copy_number = 1);
+
+class JobFile {
+ public:
+  // Creates the hidden temporary file in folder; nullopt (errno set) when it cannot.
+  static std::optional<JobFile> create(const std::string& folder, int job_id);
+  JobFile(JobFile&& other) noexcept;
+  JobFile& operator=(JobFile&& other) noexcept;
+  JobFile(const JobFile&) = delete;
+  JobFile& operator=(const JobFile&) = delete;
+  // Removes the temporary file when the job was never committed.
+  ~JobFile();
+
+  // Appends all bytes; false (errno set) when the write failed.
+  bool write(const void* data, std::size_t size);
+  // Closes the file and renames it to the first free name of job_file_name() for the job;
+  // returns the final path, or nullopt (errno set, temporary file removed) on failure.
+  std::optional<std::string> commit(const std::string& job_name, const std::string& extension);
+  // Removes the temporary file; nothing arrives in the folder.
+  void discard();
+
+  int fd() const { return fd_; }
+  const std::string& temp_path() const { return temp_path_; }
+
+ private:
+  JobFile(int dir_fd, int fd, std::string folder, std::string temp_name, int job_id);
+  void release();
+  int dir_fd_ = -1;
+  int fd_ = -1;
+  std::string folder_;
+  std::string temp_name_;
+  std::string temp_path_;
+  int job_id_ = 0;
+};
+
+// Removes temporary job files left in folder by an earlier run that was killed half-way.
+void remove_stale_job_files(const std::string& folder);

@@ -1,0 +1,126 @@
+// The printer's "file" device and the opening and committing of job output files.
+#include "printer/job_output.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Creates the folder when it is missing; true when it exists as a writable folder afterwards.
+bool ensure_folder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         access(folder.c_str(), W_OK) == 0;
+}
+
+// Device open: the job's file is written by the driver, so the device only makes sure the
+// output folder is there. A missing folder pauses the queue with the framework's message.
+bool output_device_open(pappl_device_t* device, const char* device_uri, const char* name) {
+  (void)name;
+  const auto target = output_target_for_uri(device_uri ? device_uri : "");
+  if (!target) {
+    papplDeviceError(device, "Bad output device URI '%s'.", device_uri ? device_uri : "");
+    return false;
+  }
+  if (!ensure_folder(target->folder)) {
+    papplDeviceError(device, "Cannot use output folder '%s': %s", target->folder.c_str(),
+                     strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+void output_device_close(pappl_device_t* device) {
+  (void)device;
+}
+
+// Nothing is ever written through the device; a write is refused rather than dropped.
+ssize_t output_device_write(pappl_device_t* device, const void* buffer, size_t bytes) {
+  (void)buffer;
+  (void)bytes;
+  papplDeviceError(device, "Job data must be written through the job's output file.");
+  errno = EIO;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<OutputTarget> output_target_for_uri(const std::string& device_uri) {
+  std::vector<char> scheme(32), userpass(256), host(256), resource(device_uri.size() + 1);
+  int port = 0;
+  if (device_uri.empty() ||
+      httpSeparateURI(HTTP_URI_CODING_ALL, device_uri.c_str(), scheme.data(),
+                      static_cast<int>(scheme.size()), userpass.data(),
+                      static_cast<int>(userpass.size()), host.data(), static_cast<int>(host.size()),
+                      &port, resource.data(),
+                      static_cast<int>(resource.size())) < HTTP_URI_STATUS_OK ||
+      std::strcmp(scheme.data(), "file") != 0 || resource[0] != '/') {
+    return std::nullopt;
+  }
+  OutputTarget target;
+  std::string path = resource.data();
+  target.extension = "pdf";
+  if (const auto question = path.find('?'); question != std::string::npos) {
+    const std::string options = path.substr(question + 1);
+    path.resize(question);
+    std::size_t start = 0;
+    while (start <= options.size()) {
+      const std::size_t end = std::min(options.find('&', start), options.size());
+      const std::string option = options.substr(start, end - start);
+      if (option.rfind("ext=", 0) == 0) target.extension = option.substr(4);
+      start = end + 1;
+    }
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  target.folder = path;
+  // An extension is one plain name part, never a path.
+  for (const char c : target.extension) {
+    if (c == '/' || static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+  }
+  return target;
+}
+
+void register_output_device() {
+  papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, output_device_open, output_device_close,
+                       nullptr, output_device_write, nullptr, nullptr);
+}
+
+std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const char* device_uri = printer ? papplPrinterGetDeviceURI(printer) : nullptr;
+  auto parsed = output_target_for_uri(device_uri ? device_uri : "");
+  if (!parsed) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Bad output device URI '%s'.",
+                device_uri ? device_uri : "");
+    return std::nullopt;
+  }
+  target = *parsed;
+  if (!ensure_folder(target.folder)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot use output folder '%s': %s",
+                target.folder.c_str(), strerror(errno));
+    return std::nullopt;
+  }
+  auto file = JobFile::create(target.folder, papplJobGetID(job));
+  if (!file) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot create output file in '%s': %s",
+                target.folder.c_str(), strerror(errno));
+  }
+  return file;
+}
+
+bool commit_job_output(pappl_job_t* job, JobFile& file, const OutputTarget& target) {
+  const char* name = papplJobGetName(job);
+  const auto path = file.commit(name ? name : "", target.extension);
+  if (!path) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot save output file in '%s': %s",
+                target.folder.c_str(), strerror(errno));
+    return false;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Saved '%s'.", path->c_str());
+  return true;
+}

@@ -1,0 +1,31 @@
+// Where a job's output goes: the printer's "file" device URI names the output folder and the
+// extension; the device itself only checks that folder, the job's file is written by the driver.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <optional>
+#include <string>
+
+#include "printer/job_file.h"
+
+struct OutputTarget {
+  std::string folder;
+  std::string extension;  // from "?ext=", "pdf" when absent
+};
+
+// The folder and extension of a "file" device URI such as "file:///home/u/out?ext=pdf";
+// nullopt when the URI is not a file URI with an absolute path.
+std::optional<OutputTarget> output_target_for_uri(const std::string& device_uri);
+
+// Registers the printer's own "file" device scheme; must run before the first printer system
+// is created so that it takes the place of the framework's built-in one.
+void register_output_device();
+
+// Opens the hidden temporary output file for the job in its printer's output folder (created
+// when missing). Logs the failure for the job and returns nullopt when it cannot.
+std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target);
+
+// Renames the finished output to its final name and logs the outcome for the job; false when
+// the rename failed (the temporary file is then removed).
+bool commit_job_output(pappl_job_t* job, JobFile& file, const OutputTarget& target);

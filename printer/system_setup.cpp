@@ -1,0 +1,121 @@
+// The printer system: listeners, drivers, contact, output folder and the printer.
+#include "printer/system_setup.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/config.h"
+#include "printer/fax_driver.h"
+#include "printer/file_uri.h"
+#include "printer/job_file.h"
+
+namespace {
+
+constexpr const char* DNSSD_SUBTYPES = "_print,_universal";
+constexpr const char* DEVICE_ID = "MFG:Telvana;MDL:Print-to-Fax;";
+constexpr const char* ORGANIZATION = "Orlith";
+constexpr const char* SUPPORT_EMAIL = "support@telvana.com";
+
+// The framework reads device URIs into a 256-byte path buffer; a longer one cannot be opened.
+constexpr std::size_t FRAMEWORK_URI_PATH_LIMIT = 255;
+
+// The printer is created afresh at every start, so no state is saved or loaded.
+bool skip_state_save(pappl_system_t* system, void* data) {
+  (void)system;
+  (void)data;
+  return true;
+}
+
+// Runs every second: turns a requested stop into a shutdown, and keeps the framework's loop
+// waking often enough to notice one quickly.
+bool check_stop(pappl_system_t* system, void* data) {
+  (void)data;
+  if (printer_stop_requested()) papplSystemShutdown(system);
+  return true;
+}
+
+}  // namespace
+
+pappl_loglevel_t printer_log_level(const char* value) {
+  if (value == nullptr) return PAPPL_LOGLEVEL_WARN;
+  if (std::strcmp(value, "debug") == 0) return PAPPL_LOGLEVEL_DEBUG;
+  if (std::strcmp(value, "info") == 0) return PAPPL_LOGLEVEL_INFO;
+  if (std::strcmp(value, "error") == 0) return PAPPL_LOGLEVEL_ERROR;
+  return PAPPL_LOGLEVEL_WARN;
+}
+
+std::string printer_device_uri(const std::string& uri_path) {
+  std::vector<char> uri(uri_path.size() * 3 + 64);
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri.data(), static_cast<int>(uri.size()), "file", nullptr,
+                   nullptr, 0, "%s?ext=pdf", uri_path.c_str());
+  return uri.data();
+}
+
+pappl_system_t* create_printer_system(int num_options, cups_option_t* options, void* data) {
+  (void)num_options;
+  (void)options;
+  pappl_contact_t contact{};
+  papplCopyString(contact.name, "Telvana", sizeof contact.name);
+  papplCopyString(contact.email, SUPPORT_EMAIL, sizeof contact.email);
+
+  const char* log_file = std::getenv("TELVANA_LOG_FILE");
+  const pappl_loglevel_t log_level = printer_log_level(std::getenv("TELVANA_LOG_LEVEL"));
+
+  // TLS cannot get credentials on this loopback-only printer, and the raw socket port would
+  // listen on every interface, so both stay off.
+  const auto system_options =
+      static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_NO_TLS);
+  pappl_system_t* system =
+      papplSystemCreate(system_options, PRINTER_NAME, PRINTER_IPP_PORT, DNSSD_SUBTYPES, nullptr,
+                        log_file ? log_file : "-", log_level, nullptr, false);
+  if (system == nullptr) return nullptr;
+  // The application rotates the shared log file itself.
+  papplSystemSetMaxLogSize(system, 0);
+
+  if (!papplSystemAddListeners(system, "localhost")) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Failed to add TCP listeners on port %d.",
+             PRINTER_IPP_PORT);
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
+  papplSystemSetContact(system, &contact);
+  papplSystemSetDNSSDName(system, PRINTER_NAME);
+  papplSystemSetSaveCallback(system, skip_state_save, nullptr);
+  papplSystemAddTimerCallback(system, 0, 1, check_stop, nullptr);
+
+  const std::string folder = resolve_output_folder();
+  auto uri_path = to_file_uri_path(folder);
+  if (!uri_path) {
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot create output directory '%s': %s",
+               folder.c_str(), strerror(errno));
+      papplSystemDelete(system);
+      return nullptr;
+    }
+    uri_path = to_file_uri_path(folder);
+    if (!uri_path) uri_path = folder;
+  }
+  remove_stale_job_files(*uri_path);
+  if (uri_path->size() + std::strlen("?ext=pdf") > FRAMEWORK_URI_PATH_LIMIT) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR,
+             "Output folder path '%s' is too long for the printer framework; print jobs will "
+             "wait until the printer can open it.",
+             uri_path->c_str());
+  }
+
+  const std::string device_uri = printer_device_uri(*uri_path);
+  pappl_printer_t* printer =
+      papplPrinterCreate(system, 0, PRINTER_NAME, FAX_DRIVER_NAME, DEVICE_ID, device_uri.c_str());
+  if (printer) {
+    papplPrinterSetDNSSDName(printer, PRINTER_NAME);
+    papplPrinterSetOrganization(printer, ORGANIZATION);
+  } else {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Failed to create printer '%s'.", PRINTER_NAME);
+  }
+  return system;
+}
