@@ -1,0 +1,55 @@
+// One complete, blocking HTTP exchange per call, on the calling thread (worker threads only).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The outcome of one exchange. It succeeded exactly when error is absent; look at status and
+// body only then. body is absent when no body byte arrived or the body was discarded.
+struct HttpResult {
+  uint32_t status = 0;
+  std::optional<std::string> body;
+  std::optional<std::string> error;
+};
+
+// Limits of one exchange. The defaults are the platform's; tests shorten them.
+struct HttpOptions {
+  long connect_timeout_seconds = 60;
+  // A send or receive that moves no byte for this long fails.
+  long stall_timeout_seconds = 30;
+  // A PEM file of certificates to trust instead of the system's store; empty for the store.
+  std::string ca_file;
+};
+
+// A request body produced piece by piece while it is sent, so that it is never held whole.
+// read copies up to size bytes of the body starting at offset into buffer and returns the count
+// copied; 0 before length is reached means the source failed, which ends the exchange.
+// A resent request reads the body again from offset 0.
+struct HttpBodySource {
+  uint64_t length = 0;
+  std::function<std::size_t(uint64_t offset, char* buffer, std::size_t size)> read;
+};
+
+// The client's process-wide set-up, once at start-up before any exchange: the HTTP library's
+// global state, and SIGPIPE ignored so that a peer closing a socket cannot end the process.
+void http_client_init();
+
+// GETs url. Failures give short fixed texts; a failure while the body arrives is not one: the
+// body read so far is returned with the status.
+HttpResult http_get(std::u16string_view url);
+HttpResult http_get(std::u16string_view url, const HttpOptions& options);
+
+// POSTs body to url with headers (complete header lines separated by CR LF, or absent). Failures
+// give "<step> failed (WinHTTP <code>: <message>)"; a partial response body is discarded.
+// no_client_certificate answers a server's request for a client certificate with none.
+HttpResult http_post(std::u16string_view url, std::optional<std::u16string_view> headers,
+                     std::string_view body, bool no_client_certificate);
+
+// http_post with a body streamed from source, and with limits.
+HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16string_view> headers,
+                            const HttpBodySource& source, bool no_client_certificate,
+                            const HttpOptions& options = {});

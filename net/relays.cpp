@@ -1,0 +1,58 @@
+// The token relay and the page's GET relay: one exchange each on the page's behalf.
+#include <algorithm>
+#include <string>
+
+#include "bridge/text.h"
+#include "net/http_client.h"
+#include "net/workers.h"
+
+namespace {
+
+constexpr std::u16string_view FORM_CONTENT_TYPE =
+    u"Content-Type: application/x-www-form-urlencoded";
+// The token relay passes at most this many bytes of a failed response's body to the page.
+constexpr std::size_t TOKEN_ERROR_BODY_BYTES = 400;
+
+std::u16string status_text(uint32_t status) {
+  return u"HTTP " + *utf8_to_wide(std::to_string(status));
+}
+
+}  // namespace
+
+void token_relay_worker(std::unique_ptr<BridgeRequest> request) {
+  const std::u16string url = request->first.value_or(u"");
+  const std::string form = wide_to_utf8(request->second).value_or("");
+  request.reset();
+
+  const HttpResult http = http_post(url, FORM_CONTENT_TYPE, form, false);
+  auto result = std::make_unique<TokenResult>();
+  if (http.error) {
+    result->error = utf8_to_wide(*http.error);
+  } else if (http.status < 200 || http.status > 299) {
+    const std::string_view body = http.body ? std::string_view(*http.body) : std::string_view();
+    const std::string_view head = body.substr(0, std::min(body.size(), TOKEN_ERROR_BODY_BYTES));
+    result->error = status_text(http.status) + u": " + *utf8_to_wide(head);
+  } else if (http.body) {
+    result->body = utf8_to_wide(*http.body);
+  } else {
+    result->body = u"{}";
+  }
+  post_token_result(std::move(result));
+}
+
+void http_get_relay_worker(std::unique_ptr<BridgeRequest> request) {
+  auto result = std::make_unique<BridgeRequest>();
+  result->first = std::move(request->first);
+  const std::u16string url = request->second.value_or(u"");
+  request.reset();
+
+  const HttpResult http = http_get(url);
+  if (http.error) {
+    result->third = utf8_to_wide(*http.error);
+  } else if (http.status < 200 || http.status > 299) {
+    result->third = status_text(http.status);
+  } else {
+    result->second = http.body ? utf8_to_wide(*http.body) : std::u16string();
+  }
+  post_http_get_result(std::move(result));
+}

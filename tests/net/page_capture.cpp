@@ -1,0 +1,105 @@
+// The UI side of the network tests.
+#include "tests/net/page_capture.h"
+
+#include <glib.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "bridge/delivery.h"
+#include "bridge/page_script.h"
+#include "platform/ui_thread.h"
+
+namespace {
+
+std::mutex events_mutex;
+std::vector<PageEvent> captured;
+
+void capture_script(const std::u16string& script) {
+  std::lock_guard<std::mutex> lock(events_mutex);
+  captured.push_back(PageEvent{false, script, {}, MessageBoxIcon::error, on_ui_thread()});
+}
+
+void capture_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon) {
+  std::lock_guard<std::mutex> lock(events_mutex);
+  captured.push_back(
+      PageEvent{true, std::u16string(text), std::u16string(caption), icon, on_ui_thread()});
+}
+
+std::vector<PageEvent> take_events() {
+  std::lock_guard<std::mutex> lock(events_mutex);
+  std::vector<PageEvent> events;
+  events.swap(captured);
+  return events;
+}
+
+// Drains what is ready on the UI thread's main context.
+void run_pending() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+}  // namespace
+
+PageCapture::PageCapture() {
+  set_ui_thread();
+  set_script_runner(capture_script);
+  set_message_box_hook(capture_box);
+  run_pending();
+  take_events();
+}
+
+PageCapture::~PageCapture() {
+  set_script_runner(nullptr);
+  set_message_box_hook(nullptr);
+}
+
+std::vector<PageEvent> PageCapture::run_worker(Worker worker,
+                                               std::unique_ptr<BridgeRequest> request) {
+  std::atomic<bool> ended{false};
+  std::thread thread([&] {
+    worker(std::move(request));
+    ended = true;
+  });
+  // Generous hang guard only: a worker never waits this long in a passing run.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    run_pending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  thread.join();
+  run_pending();
+  return take_events();
+}
+
+std::u16string PageCapture::upload_script(std::u16string path,
+                                          std::optional<std::u16string> storage,
+                                          std::optional<std::u16string> error) {
+  auto record = std::make_unique<BridgeRequest>();
+  record->first = std::move(path);
+  record->second = std::move(storage);
+  record->third = std::move(error);
+  deliver_upload_result(std::move(record));
+  return take_events().back().text;
+}
+
+std::u16string PageCapture::token_script(std::optional<std::u16string> body,
+                                         std::optional<std::u16string> error) {
+  auto record = std::make_unique<TokenResult>();
+  record->body = std::move(body);
+  record->error = std::move(error);
+  deliver_token_result(std::move(record));
+  return take_events().back().text;
+}
+
+std::u16string PageCapture::http_get_script(std::u16string id, std::optional<std::u16string> body,
+                                            std::optional<std::u16string> error) {
+  auto record = std::make_unique<BridgeRequest>();
+  record->first = std::move(id);
+  record->second = std::move(body);
+  record->third = std::move(error);
+  deliver_http_get_result(std::move(record));
+  return take_events().back().text;
+}
