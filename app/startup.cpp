@@ -16,6 +16,7 @@
 #include "app/single_instance.h"
 #include "app/url_scheme.h"
 #include "bridge/text.h"
+#include "net/http_client.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
 
@@ -41,6 +42,7 @@ int run_application(int argc, char** argv) {
   const std::string release = "telvana-printer@" + *wide_to_utf8(config.app_version);
   crash_reporter_init(release, output_folder);
   log_printf(u"[Sentry] Initialized. release=telvana-printer@%s", config.app_version);
+  http_client_init();
 
   // A second instance hands its command line over and ends before any of the steps below.
   if (!pass_single_instance_test(command_line)) return 0;
