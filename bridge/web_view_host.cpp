@@ -45,6 +45,11 @@ void finish_with(WebKitURISchemeRequest* request, GBytes* body, int status,
       webkit_uri_scheme_response_new(stream, static_cast<gint64>(g_bytes_get_size(body)));
   webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
   webkit_uri_scheme_response_set_content_type(response, content_type.c_str());
+  // The page's fetch() sees only the headers given here.
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_replace(headers, "Content-Type", content_type.c_str());
+  soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+  webkit_uri_scheme_response_set_http_headers(response, headers);
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);
   g_object_unref(stream);
