@@ -16,9 +16,11 @@
 #include "app/single_instance.h"
 #include "app/url_scheme.h"
 #include "bridge/text.h"
+#include "bridge/web_view_host.h"
 #include "net/http_client.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
+#include "window/host_window.h"
 
 int run_application(int argc, char** argv) {
   block_quit_signals();
@@ -56,6 +58,10 @@ int run_application(int argc, char** argv) {
   setenv("TELVANA_LOG_LEVEL", "warn", 1);
   std::thread(printer_thread).detach();
   start_quit_signal_thread();
+
+  // The page's view is created on the UI loop inside the window; a failure ends the loop with 1.
+  // Without a window there is nothing to create it in, and the program runs on without it.
+  if (host_window() != nullptr) start_web_view_creation(output_folder + "/WebView2");
 
   const int exit_code = run_main_loop();
 
