@@ -4,6 +4,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -60,18 +61,28 @@ bool write_file(const std::string& path, const std::string& text) {
   return false;
 }
 
+bool make_folder(const std::string& path) {
+  if (g_mkdir_with_parents(path.c_str(), 0700) == 0) return true;
+  log_printf(u"[scheme] Cannot create %s: %s", path, std::string(g_strerror(errno)));
+  return false;
+}
+
 }  // namespace
 
 std::string url_scheme_command(std::string_view executable) {
-  // Inside double quotes a desktop entry's Exec needs ", `, $ and \ escaped by a backslash, and
-  // a literal % doubled.
-  std::string command = "\"";
+  // A path without the characters that desktop entries reserve goes in bare: the generic
+  // launcher of xdg-open takes the Exec's first word literally and cannot start a quoted one.
+  // Otherwise it goes in double quotes, with ", `, $ and \ escaped by a backslash. Either way a
+  // literal % is doubled.
+  const bool needs_quotes =
+      executable.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string_view::npos;
+  std::string command = needs_quotes ? "\"" : "";
   for (const char c : executable) {
     if (c == '"' || c == '`' || c == '$' || c == '\\') command.push_back('\\');
     command.push_back(c);
     if (c == '%') command.push_back('%');
   }
-  command += "\" %u";
+  command += needs_quotes ? "\" %u" : " %u";
   return command;
 }
 
@@ -156,11 +167,11 @@ void register_url_scheme() {
   const std::string command = url_scheme_command(executable.value_or("telvana-print"));
   const std::optional<UrlSchemeFolders> folders = url_scheme_folders();
   if (executable && folders) {
-    if (g_mkdir_with_parents(folders->applications.c_str(), 0700) == 0) {
+    if (make_folder(folders->applications)) {
       write_file(folders->applications + "/" + std::string(URL_SCHEME_DESKTOP_FILE),
                  url_scheme_desktop_entry(command));
     }
-    if (g_mkdir_with_parents(folders->config.c_str(), 0700) == 0) {
+    if (make_folder(folders->config)) {
       std::string list_path = folders->config + "/mimeapps.list";
       // A list kept elsewhere behind a link is updated where it lives, the link kept.
       if (char* real = realpath(list_path.c_str(), nullptr)) {

@@ -10,8 +10,8 @@ inline constexpr std::string_view URL_SCHEME_MIME_TYPE = "x-scheme-handler/telva
 // File name of the desktop entry.
 inline constexpr std::string_view URL_SCHEME_DESKTOP_FILE = "telvanaprinter.desktop";
 
-// The command text: the executable in double quotes (quoted as desktop entries require), a space
-// and %u, which the desktop replaces with the URL.
+// The command text: the executable (in double quotes when it holds characters that desktop
+// entries reserve), a space and %u, which the desktop replaces with the URL.
 std::string url_scheme_command(std::string_view executable);
 
 // The whole desktop entry for the command text.

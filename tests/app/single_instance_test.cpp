@@ -1,0 +1,206 @@
+// Second starts of the real program against an instance that holds the user's lock: the lock's
+// place, the frame on the socket, the log lines, the exit code, and the retry while the running
+// instance is still starting. The running instance here is this test, listening as the program
+// would, so that the exact frame can be checked.
+#include "app/single_instance.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "app/callback_handoff.h"
+#include "app/handoff_listener.h"
+#include "tests/support/app_process.h"
+
+namespace {
+
+std::vector<HandoffFrame> frames_received;
+int record_frame(const HandoffFrame& frame) {
+  frames_received.push_back(frame);
+  return 1;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Holds the instance lock of app's private runtime folder like a running first instance.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::string& runtime) {
+    fd_ =
+        open((runtime + "/TelvanaPrintApp_Mutex.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    held_ = fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~HeldLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+class SecondStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    frames_received.clear();
+    // A second start needs no display at all.
+    app.env()["DISPLAY"] = "";
+    app.env()["WAYLAND_DISPLAY"] = "";
+    ASSERT_TRUE(lock.held());
+  }
+  void TearDown() override { stop_handoff_listener(); }
+
+  // Runs a second start while this thread serves the socket; its exit code.
+  std::optional<int> run_second_start(const std::vector<std::string>& args) {
+    auto run = std::async(std::launch::async, [&] { return app.run_again(args); });
+    while (run.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+      g_main_context_iteration(nullptr, FALSE);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return run.get();
+  }
+
+  std::string runtime() const { return app.home() + "/runtime"; }
+  std::string socket_path() const { return runtime() + "/TelvanaPrintApp.sock"; }
+
+  AppProcess app;
+  HeldLock lock{app.home() + "/runtime"};
+};
+
+struct FrameCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string logged_command_line;
+  std::uint32_t cb_data;
+  std::optional<std::u16string> text;
+};
+
+TEST_F(SecondStart, HandsTheUrlOverAndEndsWithCodeZero) {
+  const FrameCase cases[] = {
+      {"quoted URL",
+       {"\"telvanaprinter://done?id=7\""},
+       "\"telvanaprinter://done?id=7\"",
+       54,
+       u"telvanaprinter://done?id=7"},
+      {"text after a space",
+       {"telvanaprinter://a?x=1", "more"},
+       "telvanaprinter://a?x=1 more",
+       2 * 23,
+       u"telvanaprinter://a?x=1"},
+      {"apostrophe and backslash",
+       {"telvanaprinter://it's\\ok"},
+       "telvanaprinter://it's\\ok",
+       2 * 25,
+       u"telvanaprinter://it's\\ok"},
+      {"no arguments", {}, "(none)", 0, std::nullopt},
+      {"hidden only", {"--hidden"}, "--hidden", 0, std::nullopt},
+      {"wrong case", {"TelvanaPrinter://x"}, "TelvanaPrinter://x", 0, std::nullopt},
+      {"other scheme", {"https://example.com/"}, "https://example.com/", 0, std::nullopt},
+  };
+  ASSERT_TRUE(start_handoff_listener(socket_path(), record_frame));
+  for (const auto& c : cases) {
+    frames_received.clear();
+    EXPECT_EQ(run_second_start(c.args), 0) << c.name;
+    ASSERT_EQ(frames_received.size(), 1u) << c.name;
+    EXPECT_EQ(frames_received[0].dw_data, 0u) << c.name;
+    EXPECT_EQ(frames_received[0].cb_data, c.cb_data) << c.name;
+    EXPECT_EQ(frames_received[0].text, c.text) << c.name;
+    const std::string log = app.log();
+    EXPECT_TRUE(contains(log, "[startup] Second instance, cmdline: " + c.logged_command_line))
+        << c.name;
+    EXPECT_TRUE(
+        contains(log, "[callback] handle_second_instance cmdline: " + c.logged_command_line))
+        << c.name;
+  }
+  // None of the first instance's steps ran: no start line, no registration, no printer.
+  const std::string log = app.log();
+  EXPECT_FALSE(contains(log, "Starting. ui="));
+  EXPECT_FALSE(contains(log, "[scheme]"));
+  EXPECT_FALSE(contains(log, "No existing window found"));
+  struct stat info {};
+  EXPECT_NE(stat((app.home() + "/data/applications/telvanaprinter.desktop").c_str(), &info), 0);
+}
+
+TEST_F(SecondStart, WithNobodyListeningLogsAndEndsWithCodeZero) {
+  EXPECT_EQ(run_second_start({"telvanaprinter://lost"}), 0);
+  const std::string log = app.log();
+  EXPECT_TRUE(contains(log, "[callback] handle_second_instance cmdline: telvanaprinter://lost"));
+  EXPECT_TRUE(contains(log, "[callback] No existing window found - app not running?"));
+}
+
+TEST_F(SecondStart, WaitsForAnInstanceThatIsStillStartingUp) {
+  // The lock is held but nobody listens yet: the second start keeps trying, and once the
+  // instance listens the URL reaches it.
+  auto run =
+      std::async(std::launch::async, [&] { return app.run_again({"telvanaprinter://late"}); });
+  ASSERT_TRUE(wait_until([&] { return contains(app.log(), "handle_second_instance"); }));
+  ASSERT_TRUE(start_handoff_listener(socket_path(), record_frame));
+  while (run.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    g_main_context_iteration(nullptr, FALSE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(run.get(), 0);
+  ASSERT_EQ(frames_received.size(), 1u);
+  EXPECT_EQ(frames_received[0].text, u"telvanaprinter://late");
+  EXPECT_FALSE(contains(app.log(), "No existing window found"));
+}
+
+// The lock's place: the runtime folder, else a private folder of the user's own in /tmp.
+TEST(InstanceRuntimeFolder, FallsBackToAPrivateTmpFolderOnlyWhenItIsSafe) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::optional<std::string> restore =
+      saved ? std::optional<std::string>(saved) : std::nullopt;
+  setenv("XDG_RUNTIME_DIR", "/run/somewhere", 1);
+  EXPECT_EQ(instance_runtime_folder(), "/run/somewhere");
+
+  setenv("XDG_RUNTIME_DIR", "", 1);
+  const std::string fallback = "/tmp/telvana-" + std::to_string(getuid());
+  EXPECT_EQ(instance_runtime_folder(), fallback);
+  struct stat info {};
+  ASSERT_EQ(lstat(fallback.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  // Opened up to others, it is no longer trusted with the lock and the socket.
+  chmod(fallback.c_str(), 0755);
+  EXPECT_EQ(instance_runtime_folder(), std::nullopt);
+  chmod(fallback.c_str(), 0700);
+
+  if (restore) {
+    setenv("XDG_RUNTIME_DIR", restore->c_str(), 1);
+  } else {
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+}
+
+TEST(InstanceLock, OneHolderAtATimeAndAMissingFolderCountsAsFirst) {
+  TempDir runtime;
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  ASSERT_EQ(acquire_instance_lock(), InstanceLock::acquired);
+  {
+    HeldLock other(runtime.path());
+    EXPECT_FALSE(other.held());
+  }
+  release_instance_lock();
+  {
+    HeldLock other(runtime.path());
+    EXPECT_TRUE(other.held());
+    EXPECT_EQ(acquire_instance_lock(), InstanceLock::held_elsewhere);
+  }
+  setenv("XDG_RUNTIME_DIR", (runtime / "missing").c_str(), 1);
+  EXPECT_EQ(acquire_instance_lock(), InstanceLock::unavailable);
+  EXPECT_TRUE(pass_single_instance_test("")) << "no lock to be had counts as first";
+  release_instance_lock();
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+}  // namespace
