@@ -25,3 +25,9 @@ void set_window_background(std::optional<std::u16string_view> text);
 
 // Shows, restores (de-iconifies), raises and focuses the window, then repaints it.
 void bring_host_window_to_front();
+
+// The title-bar strip at the top of the window; null until create_host_window.
+GtkWidget* host_title_bar();
+
+// The window's DPI: 96 x the display's scale factor x (Xft dpi / 96).
+int host_window_dpi();
