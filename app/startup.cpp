@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/callback_handoff.h"
 #include "app/command_line.h"
 #include "app/config.h"
 #include "app/crash_reporter.h"
@@ -58,6 +59,10 @@ int run_application(int argc, char** argv) {
   setenv("TELVANA_LOG_LEVEL", "warn", 1);
   std::thread(printer_thread).detach();
   start_quit_signal_thread();
+  // Second starts reach the window from now on; a callback URL this start was launched with goes
+  // to the page the same way, once the page has loaded.
+  start_callback_listener();
+  deliver_command_line_callback(command_line);
 
   // The page's view is created on the UI loop inside the window; a failure ends the loop with 1.
   // Without a window there is nothing to create it in, and the program runs on without it.
