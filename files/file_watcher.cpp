@@ -52,14 +52,6 @@ struct WatchState {
 const char16_t* const EXISTING_FILE_LINE = u"[startFileWatcher] Existing file queued: %s";
 const char16_t* const NEW_FILE_LINE = u"[startFileWatcher] New file detected: %s";
 
-// The identity of name inside the folder when it is a regular file (links are not followed).
-std::optional<FileIdentity> regular_file_identity(int folder_fd, const char* name) {
-  struct stat info;
-  if (fstatat(folder_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
-  if (!S_ISREG(info.st_mode)) return std::nullopt;
-  return FileIdentity{info.st_ino, info.st_ctim};
-}
-
 // Logs one report line with the bare name and posts the full path (folder, '/', name) to the
 // page. A notice the post cannot take is freed with its owner.
 void report_file(const char16_t* line, const std::string& name) {
@@ -69,14 +61,20 @@ void report_file(const char16_t* line, const std::string& name) {
   post_new_printed_file(std::move(notice));
 }
 
-// Reports name when it is a regular file of the folder not yet reported as this same file.
+// Reports name unless it is already reported as this same file or is not a regular file.
+// A name that has vanished again is reported only when announced is set (a rename named it).
 void report_if_new(int folder_fd, const std::string& name, ReportedFiles& reported,
-                   const char16_t* line) {
-  const std::optional<FileIdentity> identity = regular_file_identity(folder_fd, name.c_str());
-  if (!identity) return;
-  const auto known = reported.find(name);
-  if (known != reported.end() && same_file(known->second, *identity)) return;
-  reported[name] = *identity;
+                   const char16_t* line, bool announced) {
+  struct stat info;
+  const bool exists = fstatat(folder_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+  if (exists && !S_ISREG(info.st_mode)) return;
+  if (!exists && !announced) return;
+  if (exists) {
+    const FileIdentity identity{info.st_ino, info.st_ctim};
+    const auto known = reported.find(name);
+    if (known != reported.end() && same_file(known->second, identity)) return;
+    reported[name] = identity;
+  }
   report_file(line, name);
 }
 
@@ -90,7 +88,7 @@ void list_folder(const std::string& folder, ReportedFiles& reported, const char1
   while (const dirent* entry = readdir(listing.get())) {
     if (!is_pdf_name(entry->d_name)) continue;
     const std::string name(entry->d_name);
-    report_if_new(folder_fd, name, reported, line);
+    report_if_new(folder_fd, name, reported, line, false);
     present.insert(name);
   }
   std::erase_if(reported, [&](const auto& item) { return !present.contains(item.first); });
@@ -116,7 +114,7 @@ bool handle_event(const inotify_event& event, int folder_fd, WatchState& state) 
     return true;
   }
   if ((event.mask & IN_MOVED_TO) && !(event.mask & IN_ISDIR) && is_pdf_name(name)) {
-    report_if_new(folder_fd, name, state.reported, NEW_FILE_LINE);
+    report_if_new(folder_fd, name, state.reported, NEW_FILE_LINE, true);
   }
   return true;
 }
@@ -124,20 +122,22 @@ bool handle_event(const inotify_event& event, int folder_fd, WatchState& state) 
 // The watcher thread: blocks reading change events of the folder until the watch ends or a
 // read fails, reporting each ".pdf" name a file is renamed to.
 void watch_output_folder(WatchState state) {
-  const int folder_fd = open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   alignas(inotify_event) char buffer[4096];
-  bool watching = folder_fd >= 0;
+  bool watching = true;
   while (watching) {
     const ssize_t length = read(state.inotify_fd, buffer, sizeof buffer);
     if (length < 0 && errno == EINTR) continue;
     if (length <= 0) break;
+    // The folder is held open only while events are handled: a removed folder ends the watch
+    // only once nothing holds it any more.
+    const int folder_fd = open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (ssize_t offset = 0; watching && offset < length;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
       watching = handle_event(*event, folder_fd, state);
       offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
+    if (folder_fd >= 0) close(folder_fd);
   }
-  if (folder_fd >= 0) close(folder_fd);
   close(state.inotify_fd);
 }
 

@@ -37,9 +37,11 @@ int delete_regular_file(int folder_fd, const char* name) {
 
 void delete_printed_file(std::optional<std::u16string_view> path) {
   if (!path || path->empty()) return;
-  // Only a regular file directly inside the output folder may go; anything else the page names
-  // is refused, so it can never remove files elsewhere. A failed deletion is not reported.
-  const std::optional<std::string> name = printed_file_name(*path);
+  // Only a regular PDF file directly inside the output folder may go (the log and the browser
+  // profile live there too); anything else the page names is refused, so it can never remove
+  // other files. A failed deletion of a printed file is not reported.
+  std::optional<std::string> name = printed_file_name(*path);
+  if (name && !is_pdf_name(*name)) name.reset();
   const std::string folder = output_folder_utf8();
   const int folder_fd = name ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   struct stat info;
@@ -48,7 +50,7 @@ void delete_printed_file(std::optional<std::u16string_view> path) {
   if (found && S_ISREG(info.st_mode)) unlinkat(folder_fd, name->c_str(), 0);
   if (folder_fd >= 0) close(folder_fd);
   if (!name || (found && !S_ISREG(info.st_mode))) {
-    log_printf(u"[deletePrintedFile] Refused \"%s\": not a file in the output folder",
+    log_printf(u"[deletePrintedFile] Refused \"%s\": not a printed file in the output folder",
                json_escape(*path));
   }
 }

@@ -1,0 +1,65 @@
+// Which paths name a printed file of the output folder, and which names are printed files.
+#include "files/printed_file_path.h"
+
+#include <gtest/gtest.h>
+
+#include "app/config.h"
+
+namespace {
+
+struct PathCase {
+  const char16_t* folder;
+  std::u16string path;
+  std::optional<std::string> name;
+};
+
+const PathCase PATH_CASES[] = {
+    {u"/home/u/out", u"/home/u/out/job.pdf", "job.pdf"},
+    {u"/home/u/out", u"/home/u/out/Tr\u00e9s \u2603 it's.pdf", "Tr\xc3\xa9s \xe2\x98\x83 it's.pdf"},
+    {u"/home/u/out", u"/home/u/out//job.pdf", "job.pdf"},
+    {u"/home/u/out/", u"/home/u/out//job.pdf", "job.pdf"},
+    {u"/home/u/out/", u"/home/u/out/job.pdf", "job.pdf"},
+    {u"/", u"//job.pdf", "job.pdf"},
+    {u"out", u"out/job.pdf", "job.pdf"},
+    {u"/home/u/out", u"/home/u/out", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/", std::nullopt},
+    {u"/home/u/out", u"/home/u/outer/job.pdf", std::nullopt},
+    {u"/home/u/out", u"/home/u/ou", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/sub/job.pdf", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/../job.pdf", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/..", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/.", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/job.pdf/", std::nullopt},
+    {u"/home/u/out", u"/home/u/other/job.pdf", std::nullopt},
+    {u"/home/u/out", u"job.pdf", std::nullopt},
+    {u"/home/u/out", u"", std::nullopt},
+    {u"/home/u/out", std::u16string(u"/home/u/out/a\0b.pdf", 19), std::nullopt},
+    {u"/home/u/out", u"/home/u/out/\xd800x.pdf", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/\xdc00x.pdf", std::nullopt},
+    {u"/home/u/out", u"/home/u/out/\xd83d\xde00.pdf", "\xf0\x9f\x98\x80.pdf"},
+    {u"", u"/job.pdf", std::nullopt},
+};
+
+class PrintedFileName : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(PrintedFileName, NamesOnlyEntriesDirectlyInsideTheFolder) {
+  AppConfig config;
+  config.output_folder = GetParam().folder;
+  set_app_config(config);
+  EXPECT_EQ(printed_file_name(GetParam().path), GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PrintedFileName, ::testing::ValuesIn(PATH_CASES));
+
+TEST(IsPdfName, LongerThanTheExtensionAndEndingInItInAnyCase) {
+  const std::pair<const char*, bool> cases[] = {
+      {"job.pdf", true},   {"Job.PdF", true},      {"a.PDF", true},
+      {"x.pdf", true},     {".pdf", false},        {"pdf", false},
+      {"", false},         {"job.pdf.bak", false}, {"job.pdfx", false},
+      {"job_pdf", false},  {"job.txt", false},     {"..pdf", true},
+      {"job.p df", false}, {"job.PD F", false},    {"job.\xc3\xa9pdf", false},
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(is_pdf_name(name), expected) << name;
+}
+
+}  // namespace
