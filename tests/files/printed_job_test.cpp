@@ -1,0 +1,73 @@
+// A job printed to the running program reaches the page's _onNewPrintedFile once.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/printer/ipp_client.h"
+#include "tests/support/app_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// A copy of the executable beside a ui folder holding the page that logs every notice.
+std::string install_with_notice_page(const TempDir& dir) {
+  namespace fs = std::filesystem;
+  const std::string exe = dir / "telvana-print";
+  if (link(telvana_executable().c_str(), exe.c_str()) != 0)
+    fs::copy_file(telvana_executable(), exe);
+  fs::copy(std::string(TELVANA_SOURCE_DIR) + "/tests/files/pages", dir / "ui",
+           fs::copy_options::recursive);
+  return exe;
+}
+
+// How often the log holds text.
+std::size_t occurrences(const std::string& log, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(PrintedJob, ReachesThePageOnce) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  TempDir install, inputs;
+  AppProcess app;
+  app.set_executable(install_with_notice_page(install));
+  std::filesystem::create_directories(app.output_folder());
+  ASSERT_TRUE(write_file(app.output_folder() + "/waiting.pdf", "%PDF-1.4\n% waiting\n"));
+  ASSERT_TRUE(app.start_and_wait_for_printer()) << app.log() << app.stderr_text();
+  const std::string waiting_line = "[JS] log: printed " + app.output_folder() + "/waiting.pdf\n";
+  ASSERT_TRUE(wait_until([&] { return app.log().find(waiting_line) != std::string::npos; }))
+      << app.log();
+
+  ASSERT_TRUE(write_file(inputs / "fax.pdf", "%PDF-1.4\n% one fax page\n%%EOF\n"));
+  const IpptoolRun first = print_file(inputs / "fax.pdf", "application/pdf", "Quarterly fax");
+  ASSERT_EQ(first.status, 0) << first.output;
+  const std::string printed_line =
+      "[JS] log: printed " + app.output_folder() + "/Quarterly fax.pdf\n";
+  ASSERT_TRUE(wait_until([&] { return app.log().find(printed_line) != std::string::npos; }))
+      << app.log();
+  EXPECT_EQ(read_file(app.output_folder() + "/Quarterly fax.pdf"), read_file(inputs / "fax.pdf"));
+
+  // Notices reach the page in order: once the next job's has arrived, any second notice of the
+  // first job would have too.
+  const IpptoolRun second = print_file(inputs / "fax.pdf", "application/pdf", "Next fax");
+  ASSERT_EQ(second.status, 0) << second.output;
+  const std::string next_line = "[JS] log: printed " + app.output_folder() + "/Next fax.pdf\n";
+  ASSERT_TRUE(wait_until([&] { return app.log().find(next_line) != std::string::npos; }))
+      << app.log();
+
+  const std::string log = app.log();
+  EXPECT_EQ(occurrences(log, waiting_line), 1u) << log;
+  EXPECT_EQ(occurrences(log, printed_line), 1u) << log;
+  EXPECT_EQ(occurrences(log, "[startFileWatcher] Existing file queued: waiting.pdf\n"), 1u);
+  EXPECT_EQ(occurrences(log, "[startFileWatcher] New file detected: Quarterly fax.pdf\n"), 1u);
+  EXPECT_EQ(occurrences(log, "[JS] log: printed "), 3u) << log;
+  EXPECT_EQ(app.stop(SIGTERM), std::optional<int>(0));
+}
+
+}  // namespace
