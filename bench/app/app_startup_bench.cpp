@@ -116,6 +116,10 @@ int main() {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - idle_start).count();
   const double cpu_percent = 100.0 * static_cast<double>(ticks_after - ticks_before) /
                              static_cast<double>(sysconf(_SC_CLK_TCK)) / idle_s;
+  if (!app.running()) {
+    std::fprintf(stderr, "the program ended while idle:\n%s\n", app.log().c_str());
+    return 1;
+  }
   long long rss = 0;
   for (int pid : idle_tree) rss += rss_kb(pid);
   app.stop(SIGTERM);
