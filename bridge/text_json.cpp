@@ -1,8 +1,8 @@
 // Flat JSON lookup and the JSON and script escapes.
 //
 // The escapes size their output up front and grow it by doubling, so the input is read once.
-// Runs of units that need no escape are moved eight at a time: a block is stored unchecked and
-// kept only when none of its units needs an escape.
+// Units that need no escape are moved eight at a time.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -27,6 +27,23 @@ bool any_lane(Block mask) {
   return (halves[0] | halves[1]) != 0;
 }
 
+// The lanes of a comparison mask as bits, lane 0 in bit 0.
+unsigned lane_bits(Block mask) {
+  unsigned bits = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t halves[2];
+    std::memcpy(halves, &mask, sizeof halves);
+    for (int half = 0; half < 2; ++half) {
+      // One bit per 16-bit lane, gathered from bits 0, 16, 32 and 48 into bits 0 to 3.
+      const std::uint64_t x = halves[half] & 0x0001000100010001u;
+      bits |= static_cast<unsigned>((x | x >> 15 | x >> 30 | x >> 45) & 0xF) << (4 * half);
+    }
+  } else {
+    for (std::size_t lane = 0; lane < BLOCK_UNITS; ++lane) bits |= (mask[lane] & 1u) << lane;
+  }
+  return bits;
+}
+
 Block splat(char16_t unit) {
   return Block{} + static_cast<std::uint16_t>(unit);
 }
@@ -44,126 +61,142 @@ std::size_t write_unicode_escape(char16_t* out, char16_t unit) {
   return 6;
 }
 
-// Writes a backslash and letter at out; returns the units written.
-std::size_t write_pair(char16_t* out, char16_t letter) {
-  out[0] = u'\\';
-  out[1] = letter;
-  return 2;
+// For each ASCII unit, the letter that follows the backslash in its two-unit escape; 0 when the
+// unit has none (it is then written as \uXXXX if it must be escaped).
+struct PairLetters {
+  char16_t letter[128] = {};
+};
+
+constexpr PairLetters pair_letters(bool with_tab, char16_t quote) {
+  PairLetters table;
+  table.letter[u'\n'] = u'n';
+  table.letter[u'\r'] = u'r';
+  table.letter[u'\\'] = u'\\';
+  table.letter[quote] = quote;
+  if (with_tab) table.letter[u'\t'] = u't';
+  return table;
+}
+
+// Writes the escape of a unit that Rule says must be escaped; returns the units written.
+template <typename Rule>
+std::size_t write_escape(char16_t* out, char16_t unit) {
+  if (unit < 128 && Rule::PAIRS.letter[unit]) {
+    out[0] = u'\\';
+    out[1] = Rule::PAIRS.letter[unit];
+    return 2;
+  }
+  return write_unicode_escape(out, unit);
 }
 
 // Units a JSON string literal may not hold raw, plus everything outside printable ASCII.
 struct QuoteRule {
+  static constexpr PairLetters PAIRS = pair_letters(true, u'"');
   static Block special(Block b) {
     // b - 32 wraps below 32, so one unsigned comparison finds both ends of printable ASCII.
     return ((b - splat(32)) > splat(94)) | (b == splat(u'"')) | (b == splat(u'\\'));
   }
   static bool special(char16_t u) { return u < 32 || u > 126 || u == u'"' || u == u'\\'; }
-  static std::size_t write(char16_t* out, char16_t u) {
-    switch (u) {
-      case u'\t':
-        return write_pair(out, u't');
-      case u'\n':
-        return write_pair(out, u'n');
-      case u'\r':
-        return write_pair(out, u'r');
-      case u'"':
-        return write_pair(out, u'"');
-      case u'\\':
-        return write_pair(out, u'\\');
-      default:
-        return write_unicode_escape(out, u);
-    }
-  }
 };
 
 // Units that may not stand raw between the double quotes of JSON text. Control characters are
 // escaped too: JSON text holding them raw is refused by every JSON reader, the page's included.
 struct JsonEscapeRule {
+  static constexpr PairLetters PAIRS = pair_letters(true, u'"');
   static Block special(Block b) {
     return (b < splat(32)) | (b == splat(u'"')) | (b == splat(u'\\'));
   }
   static bool special(char16_t u) { return u < 32 || u == u'"' || u == u'\\'; }
-  static std::size_t write(char16_t* out, char16_t u) {
-    switch (u) {
-      case u'\t':
-        return write_pair(out, u't');
-      case u'\n':
-        return write_pair(out, u'n');
-      case u'\r':
-        return write_pair(out, u'r');
-      case u'"':
-        return write_pair(out, u'"');
-      case u'\\':
-        return write_pair(out, u'\\');
-      default:
-        return write_unicode_escape(out, u);
-    }
-  }
 };
 
 // Units that may not stand raw between the single quotes of a script literal.
 struct JsEscapeRule {
+  static constexpr PairLetters PAIRS = pair_letters(false, u'\'');
   static Block special(Block b) {
     return (b == splat(u'\n')) | (b == splat(u'\r')) | (b == splat(u'\'')) | (b == splat(u'\\'));
   }
   static bool special(char16_t u) { return u == u'\n' || u == u'\r' || u == u'\'' || u == u'\\'; }
-  static std::size_t write(char16_t* out, char16_t u) {
-    switch (u) {
-      case u'\n':
-        return write_pair(out, u'n');
-      case u'\r':
-        return write_pair(out, u'r');
-      default:
-        return write_pair(out, u);
-    }
-  }
 };
 
-// The longest text one input unit turns into (\uXXXX), plus room for a whole stored block.
-constexpr std::size_t ROOM = 8;
+// Units of input handled together, and the longest text they turn into (\uXXXX for each unit)
+// with one more chunk stored past it.
+constexpr std::size_t CHUNK_BLOCKS = 2;
+constexpr std::size_t CHUNK_UNITS = CHUNK_BLOCKS * BLOCK_UNITS;
+constexpr std::size_t ROOM = 7 * CHUNK_UNITS;
 
-// Appends the escape of in to out starting at pos and returns the new write position. out is
-// grown by doubling whenever fewer than ROOM units are left, so a whole block or the longest
-// escape always fits.
+// Writes unit, escaped when Rule says it must be; returns the units written. For the last units
+// of a text, too few to fill a chunk.
 template <typename Rule>
-std::size_t escape_into(std::u16string& out, std::size_t pos, std::u16string_view in) {
+std::size_t write_unit(char16_t* out, char16_t unit) {
+  if (!Rule::special(unit)) {
+    *out = unit;
+    return 1;
+  }
+  return write_escape<Rule>(out, unit);
+}
+
+// Units of output gathered on the stack before they are appended to the result.
+constexpr std::size_t STAGE_UNITS = 2048;
+
+// Appends the escape of in to out. Output is gathered in a stack buffer, where a chunk of input
+// can be stored before it is known to be clean, so that clean text costs one store per chunk.
+template <typename Rule>
+void escape_append(std::u16string& out, std::u16string_view in) {
+  char16_t stage[STAGE_UNITS];
+  std::size_t staged = 0;
   const char16_t* src = in.data();
   const char16_t* const end = src + in.size();
   while (src < end) {
-    if (pos + ROOM >= out.size()) out.resize(out.size() * 2 + ROOM);
-    char16_t* dst = out.data() + pos;
-    if (static_cast<std::size_t>(end - src) >= BLOCK_UNITS) {
-      const Block block = load_block(src);
-      if (!any_lane(Rule::special(block))) {
-        std::memcpy(dst, src, sizeof block);
-        src += BLOCK_UNITS;
-        pos += BLOCK_UNITS;
+    if (staged + ROOM > STAGE_UNITS) {
+      out.append(stage, staged);
+      staged = 0;
+    }
+    if (static_cast<std::size_t>(end - src) >= CHUNK_UNITS) {
+      // A chunk of blocks at a time, stored before it is checked.
+      std::memcpy(stage + staged, src, CHUNK_UNITS * sizeof(char16_t));
+      Block masks[CHUNK_BLOCKS];
+      Block any{};
+      for (std::size_t i = 0; i < CHUNK_BLOCKS; ++i) {
+        masks[i] = Rule::special(load_block(src + i * BLOCK_UNITS));
+        any |= masks[i];
+      }
+      if (!any_lane(any)) {
+        src += CHUNK_UNITS;
+        staged += CHUNK_UNITS;
         continue;
       }
+      // For each special unit: keep the clean units before it, write its escape, and store the
+      // rest of the chunk again after the escape.
+      char16_t units[2 * CHUNK_UNITS] = {};
+      std::memcpy(units, src, CHUNK_UNITS * sizeof(char16_t));
+      std::size_t lane = 0;
+      std::uint32_t special = 0;
+      for (std::size_t i = 0; i < CHUNK_BLOCKS; ++i)
+        special |= lane_bits(masks[i]) << (i * BLOCK_UNITS);
+      for (std::uint32_t bits = special; bits; bits &= bits - 1) {
+        const std::size_t next = std::countr_zero(bits);
+        staged += next - lane;
+        staged += write_escape<Rule>(stage + staged, units[next]);
+        lane = next + 1;
+        std::memcpy(stage + staged, units + lane, CHUNK_UNITS * sizeof(char16_t));
+      }
+      staged += CHUNK_UNITS - lane;
+      src += CHUNK_UNITS;
+      continue;
     }
-    const char16_t unit = *src++;
-    if (Rule::special(unit)) {
-      pos += Rule::write(dst, unit);
-    } else {
-      *dst = unit;
-      ++pos;
-    }
+    staged += write_unit<Rule>(stage + staged, *src++);
   }
-  return pos;
+  out.append(stage, staged);
 }
 
-// Escapes text under Rule into a fresh string of (2 x length + extra) units to start with.
+// Escapes text under Rule into a fresh string with room for (2 x length + extra) units to start
+// with; appending beyond that doubles it.
 template <typename Rule>
 std::u16string escape(std::u16string_view text, std::size_t extra, char16_t quote) {
-  std::u16string out(2 * text.size() + extra, u'\0');
-  std::size_t pos = 0;
-  if (quote) out[pos++] = quote;
-  pos = escape_into<Rule>(out, pos, text);
-  if (quote) {
-    if (pos >= out.size()) out.resize(pos + 1);
-    out[pos++] = quote;
-  }
-  out.resize(pos);
+  std::u16string out;
+  out.reserve(2 * text.size() + extra);
+  if (quote) out.push_back(quote);
+  escape_append<Rule>(out, text);
+  if (quote) out.push_back(quote);
   return out;
 }
 
@@ -176,7 +209,9 @@ std::size_t find_quote_or_backslash(std::u16string_view text, std::size_t from) 
   const Block backslash = splat(u'\\');
   while (end - p >= static_cast<std::ptrdiff_t>(BLOCK_UNITS)) {
     const Block block = load_block(p);
-    if (any_lane((block == quote) | (block == backslash))) break;
+    const Block found = (block == quote) | (block == backslash);
+    if (any_lane(found))
+      return static_cast<std::size_t>(p - begin) + std::countr_zero(lane_bits(found));
     p += BLOCK_UNITS;
   }
   while (p < end && *p != u'"' && *p != u'\\') ++p;
@@ -237,24 +272,22 @@ std::optional<std::u16string> json_get_string(std::optional<std::u16string_view>
   const std::u16string_view raw = text.substr(value_begin, value_end - value_begin);
   if (!has_escape) return std::u16string(raw);
 
-  std::u16string value(raw.size(), u'\0');
-  std::size_t out = 0;
+  std::u16string value;
+  value.reserve(raw.size());
   std::size_t in = 0;
   while (in < raw.size()) {
     const std::size_t next = find_quote_or_backslash(raw, in);
-    std::memcpy(value.data() + out, raw.data() + in, (next - in) * sizeof(char16_t));
-    out += next - in;
+    value.append(raw.substr(in, next - in));
     in = next;
     if (in >= raw.size()) break;
     if (raw[in] == u'\\' && in + 1 < raw.size()) {
-      value[out++] = unescaped(raw[in + 1]);
+      value.push_back(unescaped(raw[in + 1]));
       in += 2;
     } else {
       // A backslash as the very last unit of an unterminated value is copied unchanged.
-      value[out++] = raw[in++];
+      value.push_back(raw[in++]);
     }
   }
-  value.resize(out);
   return value;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,6 +111,10 @@ struct PageCase {
   std::function<void()> post;
   json expected;
 };
+
+void PrintTo(const PageCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DeliveryToPage : public testing::TestWithParam<PageCase> {};
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "bridge/text.h"
@@ -13,6 +14,10 @@ struct Utf8Case {
   std::string utf8;
   std::u16string wide;
 };
+
+void PrintTo(const Utf8Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Utf8ToWide : public testing::TestWithParam<Utf8Case> {};
 
@@ -53,6 +58,10 @@ struct WideCase {
   std::u16string wide;
   std::string utf8;
 };
+
+void PrintTo(const WideCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class WideToUtf8 : public testing::TestWithParam<WideCase> {};
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "bridge/text.h"
@@ -16,6 +17,10 @@ struct LookupCase {
   std::u16string key;
   Wide expected;
 };
+
+void PrintTo(const LookupCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class JsonGetString : public testing::TestWithParam<LookupCase> {};
 
@@ -101,6 +106,10 @@ struct EscapeCase {
   std::u16string js_escaped;
 };
 
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Escapes : public testing::TestWithParam<EscapeCase> {};
 
 TEST_P(Escapes, WriteEachUnitAsItsReaderNeedsIt) {
@@ -130,6 +139,10 @@ const EscapeCase ESCAPE_CASES[] = {
     // Escapes inside and across whole eight-unit blocks, and at a block's last unit.
     {"escape_at_block_edges", u"0123456\"89abcdef\\", uR"("0123456\"89abcdef\\")",
      uR"(0123456\"89abcdef\\)", u"0123456\"89abcdef\\\\"},
+    {"del_alone_in_a_plain_block", u"abcdefg\x7fhijklmn", uR"("abcdefg\u007fhijklmn")",
+     u"abcdefg\x7fhijklmn", u"abcdefg\x7fhijklmn"},
+    {"control_alone_in_a_plain_block", u"abcdefgh\x1bijklmno", uR"("abcdefgh\u001bijklmno")",
+     uR"(abcdefgh\u001bijklmno)", u"abcdefgh\x1bijklmno"},
     {"all_escaped_block", u"''''''''\n", uR"("''''''''\n")", u"''''''''\\n",
      uR"(\'\'\'\'\'\'\'\'\n)"},
 };
