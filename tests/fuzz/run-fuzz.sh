@@ -14,9 +14,9 @@ cmake --build "$build_dir" --target text_fuzz -j2
 corpus=$build_dir/fuzz-corpus/text
 mkdir -p "$corpus"
 # Seeds: a bridge envelope and a text with escapes, as UTF-16 after the key-length byte.
-printf '\x04%s' "$(printf '{"handler":"x","data":"{\\"path\\":\\"C:\\\\\\\\a\\"}"}' | iconv -t UTF-16LE)" \
+{ printf '\x04'; printf '{"handler":"x","data":"{\\"path\\":\\"C:\\\\\\\\a\\"}"}' | iconv -t UTF-16LE; } \
   >"$corpus/envelope"
-printf '\x01%s' "$(printf '"a" :\t"x\\\\\\"y\\n' | iconv -t UTF-16LE)" >"$corpus/escapes"
+{ printf '\x01'; printf '"a" :\t"x\\\\\\"y\\n' | iconv -t UTF-16LE; } >"$corpus/escapes"
 
 "$build_dir/tests/bridge/text_fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
   -print_final_stats=1 "$corpus"
