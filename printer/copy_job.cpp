@@ -59,11 +59,11 @@ bool copy_job_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   const int job_id = papplJobGetID(job);
   if (claim_job(job_id) == JobClaim::duplicate) {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job already printed by another thread.");
-    papplJobSetImpressionsCompleted(job, 1);
     return true;
   }
+  // The framework adds the one completed impression itself once this returns true; adding it
+  // here as well would report two.
   const bool copied = copy_document(job);
-  if (copied) papplJobSetImpressionsCompleted(job, 1);
   finish_job_claim(job_id);
   return copied;
 }

@@ -7,6 +7,6 @@
 inline constexpr std::size_t COPY_BLOCK_SIZE = 65536;
 
 // Copies the job's document unchanged into its output file and gives the file its final name;
-// one impression. False (logged for the job, nothing left in the folder) when the document
-// cannot be read or the output cannot be written.
+// one impression, counted as completed by the framework. False (logged for the job, nothing left in
+// the folder) when the document cannot be read or the output cannot be written.
 bool copy_job_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

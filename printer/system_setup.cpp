@@ -12,6 +12,7 @@
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
+#include "printer/quit_signal_routing.h"
 
 namespace {
 
@@ -30,10 +31,12 @@ bool skip_state_save(pappl_system_t* system, void* data) {
   return true;
 }
 
-// Runs every second: turns a requested stop into a shutdown, and keeps the framework's loop
-// waking often enough to notice one quickly.
+// Runs every second: turns a requested stop into a shutdown, keeps the framework's loop waking
+// often enough to notice one quickly, and takes back the quit signals, whose handlers the
+// framework installs when its loop starts: the application stops on them, not the printer alone.
 bool check_stop(pappl_system_t* system, void* data) {
   (void)data;
+  route_quit_signals_to_waiter();
   if (printer_stop_requested()) papplSystemShutdown(system);
   return true;
 }

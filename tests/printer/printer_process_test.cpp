@@ -1,0 +1,115 @@
+// The printer inside the running program: shutdown, port conflicts, leftovers, killed jobs.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "tests/printer/ipp_client.h"
+#include "tests/printer/pdf_check.h"
+#include "tests/support/app_process.h"
+
+namespace {
+
+// True when a listening TCP socket of the process is bound to a non-loopback address.
+bool listens_beyond_loopback(pid_t pid) {
+  const std::string sockets =
+      run_command("ss -Hltnp 2>/dev/null | grep 'pid=" + std::to_string(pid) + ",'");
+  std::size_t start = 0;
+  while (start < sockets.size()) {
+    const std::size_t end = sockets.find('\n', start);
+    const std::string line = sockets.substr(start, end - start);
+    if (!line.empty() && line.find("127.0.0.1:") == std::string::npos &&
+        line.find("[::1]:") == std::string::npos) {
+      return true;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
+TEST(PrinterProcess, ListensOnLoopbackOnlyAndStopsPromptlyOnSignals) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  for (const int sig : {SIGTERM, SIGINT}) {
+    AppProcess app;
+    ASSERT_TRUE(app.start_and_wait_for_printer()) << app.stderr_text();
+    EXPECT_FALSE(listens_beyond_loopback(app.pid()));
+    EXPECT_FALSE(port_open(9100));
+    const pid_t pid = app.pid();
+    // A generous bound: the framework alone would take up to 30 s to notice the stop.
+    EXPECT_EQ(app.stop(sig, std::chrono::seconds(10)), 0) << "signal " << sig;
+    // The framework's spool folder of the run does not outlive it.
+    EXPECT_NE(access(("/tmp/pappl" + std::to_string(pid) + ".d").c_str(), F_OK), 0);
+    EXPECT_FALSE(port_open(PRINTER_PORT));
+  }
+}
+
+TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(blocker, 0);
+  const int yes = 1;
+  setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(PRINTER_PORT);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(blocker, 4), 0);
+
+  AppProcess app;
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(wait_until([&] {
+    return app.log().find("Failed to add TCP listeners on port 8631.") != std::string::npos;
+  })) << app.log();
+  EXPECT_TRUE(app.running());
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+  close(blocker);
+}
+
+TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  TempDir inputs;
+  std::string big(30 * 1024 * 1024, 'x');
+  big.replace(0, 9, "%PDF-1.4\n");
+  ASSERT_TRUE(write_file(inputs / "big.pdf", big));
+  AppProcess app;
+  ASSERT_TRUE(app.start_and_wait_for_printer());
+  const std::string command =
+      "timeout 60 ipptool -f " + shell_quote(inputs / "big.pdf") +
+      " -d format=application/pdf -d job_name=Killed " + shell_quote(printer_uri()) + " " +
+      shell_quote(std::string(TELVANA_SOURCE_DIR) + "/tests/printer/ipp/print-named.test") +
+      " >/dev/null 2>&1 &";
+  ASSERT_EQ(system(command.c_str()), 0);
+  // Kill the program while the document is being received or written.
+  ASSERT_TRUE(wait_until(
+      [&] {
+        for (const std::string& name : folder_entries(app.output_folder())) {
+          if (name.rfind(".telvana-job-", 0) == 0) return true;
+        }
+        return run_command("ls /tmp/pappl" + std::to_string(app.pid()) + ".d 2>/dev/null").size() >
+               0;
+      },
+      std::chrono::seconds(30)));
+  kill(app.pid(), SIGKILL);
+  app.wait_exit();
+  EXPECT_TRUE(pdf_files(app.output_folder()).empty());
+
+  // The next start clears the hidden leftovers of the killed run.
+  AppProcess again;
+  again.set_output_folder(app.output_folder());
+  ASSERT_TRUE(again.start_and_wait_for_printer());
+  for (const std::string& name : folder_entries(app.output_folder())) {
+    EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
+  }
+  EXPECT_EQ(again.stop(SIGTERM), 0);
+  run_command("rm -rf /tmp/pappl" + std::to_string(app.pid()) + ".d");
+}
+
+}  // namespace
