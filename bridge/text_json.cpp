@@ -2,6 +2,7 @@
 //
 // The escapes size their output up front and grow it by doubling, so the input is read once.
 // Units that need no escape are moved eight at a time.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -134,6 +135,17 @@ std::size_t write_unit(char16_t* out, char16_t unit) {
   return write_escape<Rule>(out, unit);
 }
 
+// Makes room in out for adding units, having escaped consumed of total input units. When it
+// must grow, it grows at least twofold, and at once to the size the text escaped so far
+// projects for the whole text, so a text of many \uXXXX escapes is not copied again and again.
+void grow_for(std::u16string& out, std::size_t adding, std::size_t consumed, std::size_t total) {
+  const std::size_t needed = out.size() + adding;
+  if (needed <= out.capacity()) return;
+  const double projected = static_cast<double>(needed) * static_cast<double>(total) /
+                           static_cast<double>(consumed == 0 ? 1 : consumed);
+  out.reserve(std::max(out.capacity() * 2, static_cast<std::size_t>(projected * 1.0625) + ROOM));
+}
+
 // Units of output gathered on the stack before they are appended to the result.
 constexpr std::size_t STAGE_UNITS = 2048;
 
@@ -147,6 +159,7 @@ void escape_append(std::u16string& out, std::u16string_view in) {
   const char16_t* const end = src + in.size();
   while (src < end) {
     if (staged + ROOM > STAGE_UNITS) {
+      grow_for(out, staged, static_cast<std::size_t>(src - in.data()), in.size());
       out.append(stage, staged);
       staged = 0;
     }
