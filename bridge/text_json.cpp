@@ -1,7 +1,7 @@
 // Flat JSON lookup and the JSON and script escapes.
 //
-// The escapes size their output up front and grow it by doubling, so the input is read once.
-// Units that need no escape are moved eight at a time.
+// The escapes size their output up front (twice the input) and grow it at least twofold when
+// needed, so the input is read once. Units that need no escape are moved sixteen at a time.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
