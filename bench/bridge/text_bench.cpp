@@ -20,8 +20,8 @@ namespace {
 enum class Script { ascii, non_ascii };
 
 // Text of the given UTF-16 byte size. ASCII text is letters, digits, blanks and punctuation,
-// with one unit in 64 that needs an escape somewhere (quote, apostrophe, backslash, line feed); non-ASCII text is nine units in ten
-// outside ASCII (Cyrillic, CJK, and some non-BMP pairs).
+// with one unit in 64 that needs an escape somewhere (quote, apostrophe, backslash, line feed);
+// non-ASCII text is nine units in ten outside ASCII (Cyrillic, CJK, and some non-BMP pairs).
 std::u16string make_text(std::size_t bytes, Script script) {
   std::mt19937 random(7);
   const std::size_t units = bytes / sizeof(char16_t);
