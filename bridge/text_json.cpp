@@ -179,8 +179,15 @@ void escape_append(std::u16string& out, std::u16string_view in) {
       }
       // For each special unit: keep the clean units before it, write its escape, and store the
       // rest of the chunk again after the escape.
-      char16_t units[2 * CHUNK_UNITS] = {};
-      std::memcpy(units, src, CHUNK_UNITS * sizeof(char16_t));
+      // The rest is stored from the input itself when a whole chunk follows, otherwise from a
+      // padded copy.
+      char16_t padded[2 * CHUNK_UNITS];
+      const char16_t* units = src;
+      if (static_cast<std::size_t>(end - src) < 2 * CHUNK_UNITS) {
+        std::memcpy(padded, src, CHUNK_UNITS * sizeof(char16_t));
+        std::memset(padded + CHUNK_UNITS, 0, CHUNK_UNITS * sizeof(char16_t));
+        units = padded;
+      }
       std::size_t lane = 0;
       std::uint32_t special = 0;
       for (std::size_t i = 0; i < CHUNK_BLOCKS; ++i)
