@@ -178,9 +178,8 @@ void escape_append(std::u16string& out, std::u16string_view in) {
         continue;
       }
       // For each special unit: keep the clean units before it, write its escape, and store the
-      // rest of the chunk again after the escape.
-      // The rest is stored from the input itself when a whole chunk follows, otherwise from a
-      // padded copy.
+      // rest of the chunk again after the escape: from the input itself when a whole chunk
+      // follows, otherwise from a padded copy.
       char16_t padded[2 * CHUNK_UNITS];
       const char16_t* units = src;
       if (static_cast<std::size_t>(end - src) < 2 * CHUNK_UNITS) {
