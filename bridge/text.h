@@ -18,7 +18,9 @@ std::optional<std::u16string> json_get_string(std::optional<std::u16string_view>
 // A complete JSON string literal of printable ASCII, quotes included; "null" for absent.
 std::u16string json_quote(std::optional<std::u16string_view> text);
 
-// text escaped for the inside of a double-quoted JSON string; "" for absent.
+// text escaped for the inside of a double-quoted JSON string; "" for absent. Line feed, carriage
+// return, tab, '"' and '\\' take their short escapes and other controls \u00XX, so that the
+// result is valid JSON for the page's JSON.parse; all other text is copied unchanged.
 std::u16string json_escape(std::optional<std::u16string_view> text);
 
 // text escaped for the inside of a single-quoted script literal; "" for absent.
