@@ -80,10 +80,10 @@ std::tm local_now() {
   return parts;
 }
 
-// Formats one integer or floating conversion through snprintf with the spec as given.
-std::string format_number(const std::string& spec, char conversion, const LogArg& arg) {
+// Formats one integer or floating conversion through snprintf with the directive as written.
+std::string format_number(const std::string& directive, char conversion, const LogArg& arg) {
   char buffer[512];
-  std::string narrow = spec;
+  std::string narrow = directive;
   if (conversion == 'f' || conversion == 'e' || conversion == 'g' || conversion == 'F' ||
       conversion == 'E' || conversion == 'G') {
     double value = 0;
@@ -157,21 +157,21 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
       continue;
     }
     // Parse flags, width, precision and length, then the conversion letter.
-    std::string spec = "%";
+    std::string directive = "%";
     std::size_t j = i + 1;
     auto take = [&](auto accept) {
-      while (j < format.size() && accept(format[j])) spec.push_back(static_cast<char>(format[j++]));
+      while (j < format.size() && accept(format[j])) directive.push_back(static_cast<char>(format[j++]));
     };
     take([](char16_t c) { return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0'; });
     take([](char16_t c) { return c >= u'0' && c <= u'9'; });
     long precision = -1;
     if (j < format.size() && format[j] == u'.') {
-      spec.push_back('.');
+      directive.push_back('.');
       ++j;
       precision = 0;
       while (j < format.size() && format[j] >= u'0' && format[j] <= u'9') {
         precision = precision * 10 + (format[j] - u'0');
-        spec.push_back(static_cast<char>(format[j++]));
+        directive.push_back(static_cast<char>(format[j++]));
       }
     }
     while (j < format.size() && (format[j] == u'h' || format[j] == u'l' || format[j] == u'z' ||
@@ -193,7 +193,7 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
       // Width pads with blanks, on the left unless '-' is given.
       long width = 0;
       bool left = false;
-      for (char c : spec.substr(1)) {
+      for (char c : directive.substr(1)) {
         if (c == '.') break;
         if (c == '-') left = true;
         else if (c >= '0' && c <= '9') width = width * 10 + (c - '0');
@@ -205,7 +205,7 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
       if (left) out.append(pad, u' ');
       continue;
     }
-    const std::string number = format_number(spec, static_cast<char>(conversion), arg);
+    const std::string number = format_number(directive, static_cast<char>(conversion), arg);
     out.append(number.begin(), number.end());
   }
   return out;
