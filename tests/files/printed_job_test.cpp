@@ -1,6 +1,5 @@
 // A job printed to the running program reaches the page's _onNewPrintedFile once.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -67,7 +66,6 @@ TEST(PrintedJob, ReachesThePageOnce) {
   EXPECT_EQ(occurrences(log, "[startFileWatcher] Existing file queued: waiting.pdf\n"), 1u);
   EXPECT_EQ(occurrences(log, "[startFileWatcher] New file detected: Quarterly fax.pdf\n"), 1u);
   EXPECT_EQ(occurrences(log, "[JS] log: printed "), 3u) << log;
-  EXPECT_EQ(app.stop(SIGTERM), std::optional<int>(0));
 }
 
 }  // namespace
