@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -115,6 +116,7 @@ void BM_PrintJobToNotice(benchmark::State& state) {
     const bool notified = wait_for_notice(job_name + ".pdf");
     const std::chrono::duration<double> elapsed = Clock::now() - start;
     client.join();
+    if (!notified) std::fprintf(stderr, "no notice for %s\n", job_name.c_str());
     if (!accepted || !notified) {
       state.SkipWithError("the job was refused or never reported");
       return;
