@@ -8,37 +8,43 @@
 namespace {
 
 struct PathCase {
+  const char* name;
   const char16_t* folder;
   std::u16string path;
-  std::optional<std::string> name;
+  std::optional<std::string> expected;
 };
 
 const PathCase PATH_CASES[] = {
-    {u"/home/u/out", u"/home/u/out/job.pdf", "job.pdf"},
-    {u"/home/u/out", u"/home/u/out/Tr\u00e9s \u2603 it's.pdf", "Tr\xc3\xa9s \xe2\x98\x83 it's.pdf"},
-    {u"/home/u/out", u"/home/u/out//job.pdf", "job.pdf"},
-    {u"/home/u/out/", u"/home/u/out//job.pdf", "job.pdf"},
-    {u"/home/u/out/", u"/home/u/out/job.pdf", "job.pdf"},
-    {u"/", u"//job.pdf", "job.pdf"},
-    {u"out", u"out/job.pdf", "job.pdf"},
-    {u"/home/u/out", u"/home/u/out", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/", std::nullopt},
-    {u"/home/u/out", u"/home/u/outer/job.pdf", std::nullopt},
-    {u"/home/u/out", u"/home/u/ou", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/sub/job.pdf", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/../job.pdf", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/..", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/.", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/job.pdf/", std::nullopt},
-    {u"/home/u/out", u"/home/u/other/job.pdf", std::nullopt},
-    {u"/home/u/out", u"job.pdf", std::nullopt},
-    {u"/home/u/out", u"", std::nullopt},
-    {u"/home/u/out", std::u16string(u"/home/u/out/a\0b.pdf", 19), std::nullopt},
-    {u"/home/u/out", u"/home/u/out/\xd800x.pdf", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/\xdc00x.pdf", std::nullopt},
-    {u"/home/u/out", u"/home/u/out/\xd83d\xde00.pdf", "\xf0\x9f\x98\x80.pdf"},
-    {u"", u"/job.pdf", std::nullopt},
+    {"Plain", u"/home/u/out", u"/home/u/out/job.pdf", "job.pdf"},
+    {"NonAscii", u"/home/u/out", u"/home/u/out/Tr\u00e9s \u2603 it's.pdf",
+     "Tr\xc3\xa9s \xe2\x98\x83 it's.pdf"},
+    {"DoubleSlash", u"/home/u/out", u"/home/u/out//job.pdf", "job.pdf"},
+    {"FolderWithSlash", u"/home/u/out/", u"/home/u/out//job.pdf", "job.pdf"},
+    {"FolderWithSlashSingle", u"/home/u/out/", u"/home/u/out/job.pdf", "job.pdf"},
+    {"RootFolder", u"/", u"//job.pdf", "job.pdf"},
+    {"RelativeFolder", u"out", u"out/job.pdf", "job.pdf"},
+    {"FolderItself", u"/home/u/out", u"/home/u/out", std::nullopt},
+    {"FolderWithSlashOnly", u"/home/u/out", u"/home/u/out/", std::nullopt},
+    {"SiblingPrefix", u"/home/u/out", u"/home/u/outer/job.pdf", std::nullopt},
+    {"ShorterThanFolder", u"/home/u/out", u"/home/u/ou", std::nullopt},
+    {"Subfolder", u"/home/u/out", u"/home/u/out/sub/job.pdf", std::nullopt},
+    {"UpAndOut", u"/home/u/out", u"/home/u/out/../job.pdf", std::nullopt},
+    {"DotDot", u"/home/u/out", u"/home/u/out/..", std::nullopt},
+    {"Dot", u"/home/u/out", u"/home/u/out/.", std::nullopt},
+    {"TrailingSlash", u"/home/u/out", u"/home/u/out/job.pdf/", std::nullopt},
+    {"OtherFolder", u"/home/u/out", u"/home/u/other/job.pdf", std::nullopt},
+    {"BareName", u"/home/u/out", u"job.pdf", std::nullopt},
+    {"Empty", u"/home/u/out", u"", std::nullopt},
+    {"EmbeddedNul", u"/home/u/out", std::u16string(u"/home/u/out/a\0b.pdf", 19), std::nullopt},
+    {"LoneHighSurrogate", u"/home/u/out", u"/home/u/out/\xd800x.pdf", std::nullopt},
+    {"LoneLowSurrogate", u"/home/u/out", u"/home/u/out/\xdc00x.pdf", std::nullopt},
+    {"SurrogatePair", u"/home/u/out", u"/home/u/out/\xd83d\xde00.pdf", "\xf0\x9f\x98\x80.pdf"},
+    {"NoFolder", u"", u"/job.pdf", std::nullopt},
 };
+
+void PrintTo(const PathCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class PrintedFileName : public ::testing::TestWithParam<PathCase> {};
 
@@ -46,10 +52,11 @@ TEST_P(PrintedFileName, NamesOnlyEntriesDirectlyInsideTheFolder) {
   AppConfig config;
   config.output_folder = GetParam().folder;
   set_app_config(config);
-  EXPECT_EQ(printed_file_name(GetParam().path), GetParam().name);
+  EXPECT_EQ(printed_file_name(GetParam().path), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, PrintedFileName, ::testing::ValuesIn(PATH_CASES));
+INSTANTIATE_TEST_SUITE_P(Files, PrintedFileName, ::testing::ValuesIn(PATH_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IsPdfName, LongerThanTheExtensionAndEndingInItInAnyCase) {
   const std::pair<const char*, bool> cases[] = {

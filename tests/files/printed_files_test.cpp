@@ -103,6 +103,10 @@ const DeleteCase DELETE_CASES[] = {
     {"RelativeName", [](const PrintedFolder&) { return wide("job.pdf"); }, {}, true},
 };
 
+void PrintTo(const DeleteCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class DeletePrintedFile : public ::testing::TestWithParam<DeleteCase> {};
 
 TEST_P(DeletePrintedFile, RemovesOnlyARegularFileOfTheFolder) {
