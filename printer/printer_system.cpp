@@ -18,6 +18,7 @@
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
 #include "printer/job_output.h"
+#include "printer/quit_signal_routing.h"
 #include "printer/system_setup.h"
 
 namespace {
@@ -84,6 +85,7 @@ void printer_thread() {
   }
   // Our "file" device must be known before the framework registers its own.
   register_output_device();
+  route_quit_signals_to_waiter();
 
   char name_arg[] = "Send as Fax (Telvana)";
   char server_arg[] = "server";

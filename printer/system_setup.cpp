@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "app/config.h"
@@ -89,7 +90,8 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   papplSystemSetContact(system, &contact);
   papplSystemSetDNSSDName(system, PRINTER_NAME);
   papplSystemSetSaveCallback(system, skip_state_save, nullptr);
-  papplSystemAddTimerCallback(system, 0, 1, check_stop, nullptr);
+  // First run at the loop's first turn, right after the framework installed its handlers.
+  papplSystemAddTimerCallback(system, time(nullptr), 1, check_stop, nullptr);
 
   const std::string folder = resolve_output_folder();
   auto uri_path = to_file_uri_path(folder);

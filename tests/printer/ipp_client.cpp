@@ -34,6 +34,20 @@ IpptoolRun print_file(const std::string& path, const std::string& format,
   return run_ipptool(job_name ? "print-named.test" : "print-unnamed.test", args);
 }
 
+bool start_printer_app(AppProcess& app) {
+  if (!wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180))) return false;
+  if (!app.start()) return false;
+  const std::string owner = "pid=" + std::to_string(app.pid()) + ",";
+  return wait_until(
+             [&] {
+               return !app.running() || run_command("ss -Hltnp 'sport = :" +
+                                                    std::to_string(PRINTER_PORT) + "' 2>/dev/null")
+                                                .find(owner) != std::string::npos;
+             },
+             std::chrono::seconds(30)) &&
+         app.running();
+}
+
 std::vector<std::string> folder_entries(const std::string& folder) {
   std::vector<std::string> names;
   if (DIR* dir = opendir(folder.c_str())) {

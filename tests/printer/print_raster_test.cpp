@@ -15,20 +15,26 @@ namespace {
 
 // Renders PostScript into a file with Ghostscript's device; true on success.
 bool ghostscript(const std::string& postscript, const std::string& device, int dpi,
-                 const std::string& output, const TempDir& dir) {
+                 const std::string& output, const TempDir& dir, const std::string& options = "") {
   const std::string source = dir / "source.ps";
   if (!write_file(source, postscript)) return false;
   int status = -1;
-  run_command("gs -q -dNOPAUSE -dBATCH -sDEVICE=" + device + " -r" + std::to_string(dpi) +
-                  " -sOutputFile=" + shell_quote(output) + " " + shell_quote(source) + " 2>&1",
+  run_command("gs -q -dNOPAUSE -dBATCH -sDEVICE=" + device + " -r" + std::to_string(dpi) + " " +
+                  options + " -sOutputFile=" + shell_quote(output) + " " + shell_quote(source) +
+                  " 2>&1",
               &status);
   return status == 0;
 }
 
-// A 200 x 100 point image: left half red, right half blue.
+// A portrait image larger than the page, so that it is fitted to it: top half red, bottom half
+// blue.
 const char* const TWO_COLOUR_IMAGE =
-    "%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
-    "1 0 0 setrgbcolor 0 0 100 100 rectfill 0 0 1 setrgbcolor 100 0 100 100 rectfill showpage\n";
+    "%!PS\n<< /PageSize [600 800] >> setpagedevice\n"
+    "1 0 0 setrgbcolor 0 400 600 400 rectfill 0 0 1 setrgbcolor 0 0 600 400 rectfill showpage\n";
+
+// Ghostscript options for 8-bit sGray and sRGB PWG raster, types the printer supports.
+const char* const PWG_SGRAY_8 = "-dcupsColorSpace=18 -dcupsBitsPerColor=8";
+const char* const PWG_SRGB_8 = "-dcupsColorSpace=19 -dcupsBitsPerColor=8";
 
 // Two Letter pages: the first with its top half black, the second 50% gray.
 const char* const TWO_PAGES =
@@ -49,11 +55,11 @@ class PrintRaster : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
-    ASSERT_TRUE(app_.start_and_wait_for_printer()) << app_.stderr_text();
+    ASSERT_TRUE(start_printer_app(app_)) << app_.stderr_text();
   }
   void TearDown() override {
     if (!app_.running()) return;
-    EXPECT_EQ(app_.stop(SIGTERM), 0);
+    EXPECT_EQ(app_.stop(SIGTERM), 0) << app_.stderr_text() << app_.log();
     for (const std::string& name : folder_entries(app_.output_folder())) {
       EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
     }
@@ -86,19 +92,24 @@ TEST_F(PrintRaster, ImagesBecomeOnePagePdfsWithTheirColours) {
     // The default media of the test locale: Letter or A4.
     EXPECT_TRUE(info.page_sizes[0] == "612 x 792 pts" || info.page_sizes[0] == "595 x 842 pts")
         << info.page_sizes[0];
-    // Rendered at 36 dpi; the image is fitted to the page width and centred.
+    // Rendered at 36 dpi; the image is fitted to the page and centred.
     const int width = info.page_sizes[0][0] == '6' ? 306 : 297;
     const int height = info.page_sizes[0][0] == '6' ? 396 : 421;
-    expect_pixel(output(name), 1, width / 4, height / 2, {255, 0, 0}, c.file + " left");
-    expect_pixel(output(name), 1, width * 3 / 4, height / 2, {0, 0, 255}, c.file + " right");
+    expect_pixel(output(name), 1, width / 2, height / 4, {255, 0, 0}, c.file + " top");
+    expect_pixel(output(name), 1, width / 2, height * 3 / 4, {0, 0, 255}, c.file + " bottom");
   }
 }
 
 TEST_F(PrintRaster, TwoPagePwgRasterBecomesATwoPagePdf) {
-  for (const int dpi : {50, 100}) {
-    const std::string pwg = inputs_ / ("pages" + std::to_string(dpi) + ".pwg");
-    ASSERT_TRUE(ghostscript(TWO_PAGES, "pwgraster", dpi, pwg, inputs_));
-    const std::string job = "Raster " + std::to_string(dpi);
+  struct Case {
+    int dpi;
+    const char* type;
+  } cases[] = {{100, PWG_SGRAY_8}, {300, PWG_SGRAY_8}, {100, PWG_SRGB_8}};
+  for (const Case& c : cases) {
+    const int dpi = c.dpi;
+    const std::string job = "Raster " + std::to_string(dpi) + (c.type == PWG_SRGB_8 ? " rgb" : "");
+    const std::string pwg = inputs_ / (job + ".pwg");
+    ASSERT_TRUE(ghostscript(TWO_PAGES, "pwgraster", dpi, pwg, inputs_, c.type));
     const IpptoolRun run = print_file(pwg, "image/pwg-raster", job);
     ASSERT_EQ(run.status, 0) << run.output;
     ASSERT_TRUE(wait_for_file(job + ".pdf"));
@@ -114,7 +125,7 @@ TEST_F(PrintRaster, TwoPagePwgRasterBecomesATwoPagePdf) {
 
 TEST_F(PrintRaster, AClientThatStopsHalfWayLeavesNoPdf) {
   const std::string pwg = inputs_ / "pages.pwg";
-  ASSERT_TRUE(ghostscript(TWO_PAGES, "pwgraster", 100, pwg, inputs_));
+  ASSERT_TRUE(ghostscript(TWO_PAGES, "pwgraster", 100, pwg, inputs_, PWG_SGRAY_8));
   const std::string document = read_file(pwg);
   ASSERT_GT(document.size(), 1000u);
 
@@ -139,7 +150,7 @@ TEST_F(PrintRaster, AClientThatStopsHalfWayLeavesNoPdf) {
 
   // The printer keeps working, and the cut-off job never appears.
   const std::string good = inputs_ / "good.pwg";
-  ASSERT_TRUE(ghostscript(TWO_PAGES, "pwgraster", 50, good, inputs_));
+  ASSERT_TRUE(ghostscript(TWO_PAGES, "pwgraster", 100, good, inputs_, PWG_SGRAY_8));
   const IpptoolRun run = print_file(good, "image/pwg-raster", "After");
   ASSERT_EQ(run.status, 0) << run.output;
   ASSERT_TRUE(wait_for_file("After.pdf"));
@@ -155,7 +166,7 @@ TEST_F(PrintRaster, ConcurrentRasterClientsGetTheirOwnDocuments) {
     const std::string ps = "%!PS\n<< /PageSize [612 792] >> setpagedevice\n" + gray +
                            " setgray 0 0 612 792 rectfill showpage\n";
     files.push_back(inputs_ / ("client" + std::to_string(c) + ".pwg"));
-    ASSERT_TRUE(ghostscript(ps, "pwgraster", 50, files.back(), inputs_));
+    ASSERT_TRUE(ghostscript(ps, "pwgraster", 100, files.back(), inputs_, PWG_SGRAY_8));
     const std::string png = inputs_ / ("client" + std::to_string(c) + ".png");
     ASSERT_TRUE(ghostscript(ps, "png16m", 20, png, inputs_));
     files.push_back(png);

@@ -38,7 +38,7 @@ TEST(PrinterProcess, ListensOnLoopbackOnlyAndStopsPromptlyOnSignals) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
   for (const int sig : {SIGTERM, SIGINT}) {
     AppProcess app;
-    ASSERT_TRUE(app.start_and_wait_for_printer()) << app.stderr_text();
+    ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
     EXPECT_FALSE(listens_beyond_loopback(app.pid()));
     EXPECT_FALSE(port_open(9100));
     const pid_t pid = app.pid();
@@ -52,9 +52,11 @@ TEST(PrinterProcess, ListensOnLoopbackOnlyAndStopsPromptlyOnSignals) {
 
 TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  // Hold the port on both loopback addresses, as another program would.
+  ASSERT_TRUE(wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180)));
+  const int yes = 1;
   const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(blocker, 0);
-  const int yes = 1;
   setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -62,6 +64,18 @@ TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(blocker, 4), 0);
+  const int blocker6 = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (blocker6 >= 0) {
+    setsockopt(blocker6, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    setsockopt(blocker6, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(PRINTER_PORT);
+    address6.sin6_addr = in6addr_loopback;
+    if (bind(blocker6, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0) {
+      listen(blocker6, 4);
+    }
+  }
 
   AppProcess app;
   ASSERT_TRUE(app.start());
@@ -71,6 +85,7 @@ TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
   EXPECT_TRUE(app.running());
   EXPECT_EQ(app.stop(SIGTERM), 0);
   close(blocker);
+  if (blocker6 >= 0) close(blocker6);
 }
 
 TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
@@ -80,7 +95,7 @@ TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
   big.replace(0, 9, "%PDF-1.4\n");
   ASSERT_TRUE(write_file(inputs / "big.pdf", big));
   AppProcess app;
-  ASSERT_TRUE(app.start_and_wait_for_printer());
+  ASSERT_TRUE(start_printer_app(app));
   const std::string command =
       "timeout 60 ipptool -f " + shell_quote(inputs / "big.pdf") +
       " -d format=application/pdf -d job_name=Killed " + shell_quote(printer_uri()) + " " +
@@ -104,7 +119,7 @@ TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
   // The next start clears the hidden leftovers of the killed run.
   AppProcess again;
   again.set_output_folder(app.output_folder());
-  ASSERT_TRUE(again.start_and_wait_for_printer());
+  ASSERT_TRUE(start_printer_app(again));
   for (const std::string& name : folder_entries(app.output_folder())) {
     EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
   }
