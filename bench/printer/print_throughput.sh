@@ -130,3 +130,8 @@ printf 'jobs=%d clients=%d document=%d bytes\n' "$jobs" "$clients" "$bytes"
 printf 'telvana-print : %8.2f jobs/s (%6.2f s), bad outputs: %d\n' "$ours_rate" "$ours" "$ours_bad"
 printf 'ippeveprinter : %8.2f jobs/s (%6.2f s), bad outputs: %d\n' "$peer_rate" "$peer" "$peer_bad"
 printf 'ratio         : %8.2f\n' "$(echo "scale=2; $ours_rate / $peer_rate" | bc)"
+# For bench/run-all.
+printf 'RESULT print_ours_rate %s jobs/s\n' "$ours_rate"
+printf 'RESULT print_peer_rate %s jobs/s\n' "$peer_rate"
+printf 'RESULT print_ours_bad %d count\n' "$ours_bad"
+printf 'RESULT print_peer_bad %d count\n' "$peer_bad"
