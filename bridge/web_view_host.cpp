@@ -21,6 +21,9 @@
 
 namespace {
 
+// Memory limit of each of the page's web and network processes, in MB.
+constexpr unsigned PAGE_PROCESS_MEMORY_LIMIT_MB = 512;
+
 // UI thread only. The context and the view live for the rest of the process.
 WebViewHostState host_state = WebViewHostState::no_browser;
 std::string profile_folder_path;
@@ -207,9 +210,19 @@ void on_environment_created(void*) {
     return;
   }
   const std::string cache = profile + "/cache";
+  // Bounds the long-running web and network processes: above a third of the limit they release
+  // what they can spare, above half also what is costly to rebuild; none is ever killed.
+  WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+  webkit_memory_pressure_settings_set_memory_limit(pressure, PAGE_PROCESS_MEMORY_LIMIT_MB);
+  webkit_website_data_manager_set_memory_pressure_settings(pressure);
   WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
       "base-data-directory", profile.c_str(), "base-cache-directory", cache.c_str(), nullptr);
-  web_context = webkit_web_context_new_with_website_data_manager(data);
+  web_context =
+      WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
+                                      "memory-pressure-settings", pressure, nullptr));
+  webkit_memory_pressure_settings_free(pressure);
+  // The page is local and stays one page: no back-forward page cache, no memory cache.
+  webkit_web_context_set_cache_model(web_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
   const std::string cookies = profile + "/cookies.sqlite";
   webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(data),
                                                cookies.c_str(),
