@@ -247,6 +247,13 @@ int main(int argc, char** argv) {
       worker_figures.peak_rss_mib, worker_figures.rss_growth_mib, curl_seconds,
       FILE_SIZE / MIB / curl_seconds, curl_figures.peak_rss_mib, curl_seconds / worker_seconds,
       worker_figures.rss_growth_mib <= 16 ? "met" : "NOT met");
+  // For bench/run-all.
+  std::printf("RESULT upload_worker_seconds %.3f s\n", worker_seconds);
+  std::printf("RESULT upload_curl_seconds %.3f s\n", curl_seconds);
+  std::printf("RESULT upload_worker_peak_rss %.1f MiB\n", worker_figures.peak_rss_mib);
+  std::printf("RESULT upload_curl_peak_rss %.1f MiB\n", curl_figures.peak_rss_mib);
+  std::printf("RESULT upload_worker_rss_growth %.1f MiB\n", worker_figures.rss_growth_mib);
+  std::printf("RESULT upload_failures %d count\n", failed_uploads.load());
 
   unlink(file_path.c_str());
   rmdir(folder.c_str());
