@@ -11,10 +11,30 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 extern char** environ;
 
 std::string telvana_executable() { return TELVANA_EXECUTABLE; }
+
+std::string install_beside_ui(const TempDir& dir, const std::string& ui_source) {
+  namespace fs = std::filesystem;
+  const std::string exe = dir / "telvana-print";
+  std::error_code error;
+  if (link(telvana_executable().c_str(), exe.c_str()) != 0) {
+    fs::copy_file(telvana_executable(), exe, error);
+  }
+  fs::copy(ui_source, dir / "ui", fs::copy_options::recursive, error);
+  return exe;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
 
 bool port_open(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,6 +14,13 @@
 
 // Path of the built executable (set by CMake).
 std::string telvana_executable();
+
+// A copy of the executable (a hard link where possible) in dir, beside dir/ui holding a copy of
+// ui_source (a folder of page files); the copy's path.
+std::string install_beside_ui(const TempDir& dir, const std::string& ui_source);
+
+// How often part occurs in text.
+std::size_t count_of(const std::string& text, const std::string& part);
 
 // The IPP port of the printer.
 inline constexpr int PRINTER_PORT = 8631;

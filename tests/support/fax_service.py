@@ -11,9 +11,13 @@ GET  /empty   answers 200 with no body.
 GET  /<name>.html serves that page from --pages (pages of another origin than the ui folder).
 GET  /requests  the requests seen so far, one JSON object a line.
 
-Usage: fax_service.py [--port N] [--port-file PATH] [--token TOKEN] [--pages DIR]
+With --store DIR every accepted upload's file is also written to DIR under its file name (its
+folder part dropped), and its request line holds the file's "sha256".
+
+Usage: fax_service.py [--port N] [--port-file PATH] [--token TOKEN] [--pages DIR] [--store DIR]
 """
 import argparse
+import hashlib
 import json
 import os
 import threading
@@ -26,6 +30,7 @@ from urllib.parse import urlsplit
 class Service(BaseHTTPRequestHandler):
     token = "demo-token"
     pages = None
+    store = None
     seen = []
     seen_lock = threading.Lock()
 
@@ -93,11 +98,18 @@ class Service(BaseHTTPRequestHandler):
             self.record(authorization=authorization,
                         client=self.headers.get("X-Kest-Client-Id", ""),
                         files=[{"name": p.get_filename(),
-                                "size": len(p.get_payload(decode=True) or b"")} for p in files])
+                                "size": len(p.get_payload(decode=True) or b""),
+                                "sha256": hashlib.sha256(
+                                    p.get_payload(decode=True) or b"").hexdigest()}
+                               for p in files])
             if authorization != "Bearer " + Service.token:
                 return self.reply_json(401, {"error": "unauthorized"})
             if not files:
                 return self.reply_json(400, {"error": "no file"})
+            name = os.path.basename(files[0].get_filename())
+            if Service.store and name not in ("", ".", ".."):
+                with open(os.path.join(Service.store, name), "wb") as f:
+                    f.write(files[0].get_payload(decode=True) or b"")
             return self.reply_json(201, {"path": "faxes/" + files[0].get_filename()})
         self.record()
         return self.reply(404, b"not found", "text/plain")
@@ -109,9 +121,11 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--token", default=Service.token)
     parser.add_argument("--pages")
+    parser.add_argument("--store")
     args = parser.parse_args()
     Service.token = args.token
     Service.pages = args.pages
+    Service.store = args.store
     server = ThreadingHTTPServer(("127.0.0.1", args.port), Service)
     port = server.server_address[1]
     if args.port_file:

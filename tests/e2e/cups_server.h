@@ -1,0 +1,40 @@
+// A CUPS scheduler of the test's own: private configuration, spool, state and logs, listening on
+// a free loopback port, no browsing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+struct CommandRun {
+  int status = -1;
+  std::string output;  // stdout and stderr
+};
+
+class CupsServer {
+ public:
+  // Writes the configuration and starts cupsd in the foreground; started() tells whether it
+  // listens.
+  CupsServer();
+  CupsServer(const CupsServer&) = delete;
+  CupsServer& operator=(const CupsServer&) = delete;
+
+  bool started() const { return started_; }
+  // "127.0.0.1:<port>", for the -h option of the CUPS commands.
+  std::string server() const;
+  // Runs a CUPS command (lpadmin, lp, lpstat) against this scheduler: command -h <server> args.
+  CommandRun run(const std::string& command, const std::vector<std::string>& args) const;
+  // The scheduler's error log (its debug log).
+  std::string error_log() const;
+
+ private:
+  TempDir root_;
+  ChildProcess cupsd_;
+  int port_ = 0;
+  bool started_ = false;
+};
+
+// A TCP port on 127.0.0.1 that nothing listens on just now.
+int free_loopback_port();

@@ -1,0 +1,32 @@
+#include "tests/support/fax_service_process.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "tests/support/app_process.h"
+
+FaxServiceProcess::FaxServiceProcess(const std::string& token) {
+  mkdir(stored_folder().c_str(), 0700);
+  const std::string port_file = folder_ / "port";
+  const std::string script = std::string(TELVANA_SOURCE_DIR) + "/tests/support/fax_service.py";
+  if (!process_.start({"python3", script, "--port-file", port_file, "--token", token, "--store",
+                       stored_folder()},
+                      {}, folder_ / "service.log")) {
+    return;
+  }
+  if (wait_until([&] { return !read_file(port_file).empty() || !process_.running(); })) {
+    port_ = std::atoi(read_file(port_file).c_str());
+  }
+}
+
+std::string FaxServiceProcess::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::string FaxServiceProcess::requests() const {
+  const std::string out = folder_ / "requests.txt";
+  const std::string command = "curl -s --noproxy '*' -o '" + out + "' '" + url("/requests") + "'";
+  if (std::system(command.c_str()) != 0) return {};
+  return read_file(out);
+}

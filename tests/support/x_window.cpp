@@ -1,0 +1,20 @@
+#include "tests/support/x_window.h"
+
+#include <cstdio>
+#include <string>
+
+bool window_viewable(pid_t pid) {
+  const std::string script =
+      "for id in $(xwininfo -root -tree | awk '/\"Telvana Print-to-Fax\"/ {print $1}'); do "
+      "  xprop -id $id _NET_WM_PID | grep -q '= " +
+      std::to_string(pid) +
+      "$' && xwininfo -id $id | grep -q 'Map State: IsViewable' && echo viewable; "
+      "done";
+  FILE* out = popen(script.c_str(), "r");
+  if (out == nullptr) return false;
+  std::string text;
+  char chunk[512];
+  while (std::fgets(chunk, sizeof chunk, out) != nullptr) text += chunk;
+  pclose(out);
+  return text.find("viewable") != std::string::npos;
+}

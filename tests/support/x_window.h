@@ -1,0 +1,7 @@
+// What the X server shows of the program's window, asked with xwininfo and xprop.
+#pragma once
+
+#include <sys/types.h>
+
+// True when a window titled "Telvana Print-to-Fax" of process pid is mapped and viewable.
+bool window_viewable(pid_t pid);
