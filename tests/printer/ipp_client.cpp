@@ -38,14 +38,23 @@ bool start_printer_app(AppProcess& app) {
   if (!wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180))) return false;
   if (!app.start()) return false;
   const std::string owner = "pid=" + std::to_string(app.pid()) + ",";
-  return wait_until(
-             [&] {
-               return !app.running() || run_command("ss -Hltnp 'sport = :" +
-                                                    std::to_string(PRINTER_PORT) + "' 2>/dev/null")
-                                                .find(owner) != std::string::npos;
-             },
-             std::chrono::seconds(30)) &&
-         app.running();
+  const bool listening =
+      wait_until(
+          [&] {
+            return !app.running() || run_command("ss -Hltnp 'sport = :" +
+                                                 std::to_string(PRINTER_PORT) + "' 2>/dev/null")
+                                             .find(owner) != std::string::npos;
+          },
+          std::chrono::seconds(30)) &&
+      app.running();
+  // The port listens before the printer exists; jobs need the printer itself.
+  return listening && wait_until([&] {
+           int status = -1;
+           run_command("ipptool -q " + shell_quote(printer_uri()) +
+                           " get-printer-attributes.test 2>/dev/null",
+                       &status);
+           return status == 0 || !app.running();
+         }) && app.running();
 }
 
 std::vector<std::string> folder_entries(const std::string& folder) {
