@@ -90,7 +90,8 @@ TEST_F(PackageTest, UnpackedProgramStartsFindsItsPageAndPrints) {
   const IpptoolRun run = print_file(document, "application/pdf", std::string("invoice"));
   ASSERT_EQ(run.status, 0) << run.output;
   const std::string printed = app.output_folder() + "/invoice.pdf";
-  ASSERT_TRUE(wait_until([&] { return fs::exists(printed); }));
+  ASSERT_TRUE(wait_until([&] { return fs::exists(printed); }))
+      << run.output << "\n" << app.log() << "\n" << app.stderr_text();
   EXPECT_EQ(read_file(printed), read_file(document));
   // The page started the watcher and hears of the new file.
   EXPECT_TRUE(wait_until([&] {
