@@ -69,6 +69,7 @@ TEST(DnsSd, IppfindFindsThePrinterWithItsSubtypes) {
           " 2>&1",
       &status);
   EXPECT_EQ(status, 0) << answer;
+  EXPECT_TRUE(app.running()) << app.log() << app.stderr_text();
 }
 
 }  // namespace
