@@ -69,6 +69,7 @@ void prepare_page_process(const std::string& root) {
   for (const char* sub : {"", "/data", "/data/applications", "/config", "/cache", "/runtime"}) {
     mkdir((home + sub).c_str(), 0700);
   }
+  setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
