@@ -2,10 +2,12 @@
 #include "printer/printer_system.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -68,6 +70,29 @@ void remove_run_files() {
   unlink(socket.c_str());
 }
 
+// Spool folders of earlier runs that were killed hold whole documents; a folder of ours whose
+// process is gone is removed at start.
+void remove_stale_spool_folders() {
+  const std::string temp = papplGetTempDir();
+  DIR* dir = opendir(temp.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    unsigned long pid = 0;
+    int length = 0;
+    if (std::sscanf(entry->d_name, "pappl%lu.d%n", &pid, &length) != 1 ||
+        entry->d_name[length] != '\0' || pid == 0 || static_cast<pid_t>(pid) == getpid()) {
+      continue;
+    }
+    const std::string folder = temp + "/" + entry->d_name;
+    struct stat info;
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) {
+      continue;
+    }
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) remove_folder(folder);
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 bool printer_stop_requested() {
@@ -83,6 +108,7 @@ void printer_thread() {
     if (state.stop_requested) return;
     state.started = true;
   }
+  remove_stale_spool_folders();
   // Our "file" device must be known before the framework registers its own.
   register_output_device();
   route_quit_signals_to_waiter();

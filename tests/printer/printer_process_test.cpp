@@ -116,15 +116,18 @@ TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
   app.wait_exit();
   EXPECT_TRUE(pdf_files(app.output_folder()).empty());
 
-  // The next start clears the hidden leftovers of the killed run.
+  // The next start clears the hidden leftovers of the killed run, and the framework's spool
+  // folder that still holds the document.
+  const std::string killed_spool = "/tmp/pappl" + std::to_string(app.pid()) + ".d";
   AppProcess again;
   again.set_output_folder(app.output_folder());
   ASSERT_TRUE(start_printer_app(again));
   for (const std::string& name : folder_entries(app.output_folder())) {
     EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
   }
+  EXPECT_NE(access(killed_spool.c_str(), F_OK), 0) << killed_spool << " was left behind";
   EXPECT_EQ(again.stop(SIGTERM), 0);
-  run_command("rm -rf /tmp/pappl" + std::to_string(app.pid()) + ".d");
+  run_command("rm -rf " + shell_quote(killed_spool));
 }
 
 }  // namespace
