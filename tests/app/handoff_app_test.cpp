@@ -20,51 +20,13 @@
 #include "app/url_scheme.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/x_window.h"
 
 namespace {
-
-// A copy of the executable (a hard link where possible) with the test page as its ui folder.
-std::string install_with_test_page(const TempDir& dir) {
-  namespace fs = std::filesystem;
-  const std::string exe = dir / "telvana-print";
-  if (link(telvana_executable().c_str(), exe.c_str()) != 0) {
-    fs::copy_file(telvana_executable(), exe);
-  }
-  fs::create_directory(dir / "ui");
-  fs::copy_file(std::string(TELVANA_SOURCE_DIR) + "/tests/app/pages/index.html",
-                dir / "ui/index.html");
-  return exe;
-}
-
-std::size_t count_of(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
 
 // The line the test page logs for a callback URL.
 std::string callback_line(const std::string& url) {
   return "[JS] log: callback [" + url + "]\n";
-}
-
-// True when a window of process pid is mapped on the display.
-bool window_viewable(pid_t pid) {
-  const std::string script =
-      "for id in $(xwininfo -root -tree | awk '/\"Telvana Print-to-Fax\"/ {print $1}'); do "
-      "  xprop -id $id _NET_WM_PID | grep -q '= " +
-      std::to_string(pid) +
-      "$' && "
-      "  xwininfo -id $id | grep -q 'Map State: IsViewable' && echo viewable; "
-      "done";
-  FILE* out = popen(script.c_str(), "r");
-  if (out == nullptr) return false;
-  std::string text;
-  char chunk[512];
-  while (std::fgets(chunk, sizeof chunk, out) != nullptr) text += chunk;
-  pclose(out);
-  return text.find("viewable") != std::string::npos;
 }
 
 // Sends raw bytes as a misbehaving local client would; true when the program answered.
@@ -99,7 +61,7 @@ class RunningInstance : public ::testing::Test {
     if (display == nullptr || *display == '\0') {
       GTEST_SKIP() << "DISPLAY is not set";
     }
-    executable = install_with_test_page(install);
+    executable = install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/app/pages");
     app.set_executable(executable);
   }
   void TearDown() override {

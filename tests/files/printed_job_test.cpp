@@ -11,31 +11,12 @@
 
 namespace {
 
-// A copy of the executable beside a ui folder holding the page that logs every notice.
-std::string install_with_notice_page(const TempDir& dir) {
-  namespace fs = std::filesystem;
-  const std::string exe = dir / "telvana-print";
-  if (link(telvana_executable().c_str(), exe.c_str()) != 0)
-    fs::copy_file(telvana_executable(), exe);
-  fs::copy(std::string(TELVANA_SOURCE_DIR) + "/tests/files/pages", dir / "ui",
-           fs::copy_options::recursive);
-  return exe;
-}
-
-// How often the log holds text.
-std::size_t occurrences(const std::string& log, const std::string& text) {
-  std::size_t count = 0;
-  for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 TEST(PrintedJob, ReachesThePageOnce) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
   TempDir install, inputs;
   AppProcess app;
-  app.set_executable(install_with_notice_page(install));
+  app.set_executable(
+      install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/files/pages"));
   std::filesystem::create_directories(app.output_folder());
   ASSERT_TRUE(write_file(app.output_folder() + "/waiting.pdf", "%PDF-1.4\n% waiting\n"));
   ASSERT_TRUE(app.start_and_wait_for_printer()) << app.log() << app.stderr_text();
@@ -61,11 +42,11 @@ TEST(PrintedJob, ReachesThePageOnce) {
       << app.log();
 
   const std::string log = app.log();
-  EXPECT_EQ(occurrences(log, waiting_line), 1u) << log;
-  EXPECT_EQ(occurrences(log, printed_line), 1u) << log;
-  EXPECT_EQ(occurrences(log, "[startFileWatcher] Existing file queued: waiting.pdf\n"), 1u);
-  EXPECT_EQ(occurrences(log, "[startFileWatcher] New file detected: Quarterly fax.pdf\n"), 1u);
-  EXPECT_EQ(occurrences(log, "[JS] log: printed "), 3u) << log;
+  EXPECT_EQ(count_of(log, waiting_line), 1u) << log;
+  EXPECT_EQ(count_of(log, printed_line), 1u) << log;
+  EXPECT_EQ(count_of(log, "[startFileWatcher] Existing file queued: waiting.pdf\n"), 1u);
+  EXPECT_EQ(count_of(log, "[startFileWatcher] New file detected: Quarterly fax.pdf\n"), 1u);
+  EXPECT_EQ(count_of(log, "[JS] log: printed "), 3u) << log;
 }
 
 }  // namespace

@@ -12,19 +12,6 @@
 
 namespace {
 
-// A copy of the executable (a hard link where the file system allows) with the test pages as
-// its ui folder; the program finds its ui folder beside its own real path.
-std::string install_with_test_pages(const TempDir& dir) {
-  namespace fs = std::filesystem;
-  const std::string exe = dir / "telvana-print";
-  if (link(telvana_executable().c_str(), exe.c_str()) != 0) {
-    fs::copy_file(telvana_executable(), exe);
-  }
-  fs::copy(std::string(TELVANA_SOURCE_DIR) + "/tests/webview/pages", dir / "ui",
-           fs::copy_options::recursive);
-  return exe;
-}
-
 bool log_has(AppProcess& app, const std::string& text) {
   return wait_until([&] { return app.log().find(text) != std::string::npos || !app.running(); }) &&
          app.log().find(text) != std::string::npos;
@@ -34,7 +21,8 @@ TEST(WebViewApp, PageStateLivesAcrossARestart) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
   TempDir install;
   AppProcess app;
-  app.set_executable(install_with_test_pages(install));
+  app.set_executable(
+      install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/webview/pages"));
 
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(log_has(app, "[JS] log: visit 1\n")) << app.log() << app.stderr_text();
