@@ -4,6 +4,8 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
@@ -54,7 +56,8 @@ bool start_printer_app(AppProcess& app) {
                            " get-printer-attributes.test 2>/dev/null",
                        &status);
            return status == 0 || !app.running();
-         }) && app.running();
+         }) &&
+         app.running();
 }
 
 std::vector<std::string> folder_entries(const std::string& folder) {
@@ -76,4 +79,17 @@ std::vector<std::string> pdf_files(const std::string& folder) {
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pdf") == 0) names.push_back(name);
   }
   return names;
+}
+
+void RunningPrinterTest::SetUp() {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  ASSERT_TRUE(start_printer_app(app_)) << app_.stderr_text();
+}
+
+void RunningPrinterTest::TearDown() {
+  if (!app_.running()) return;
+  EXPECT_EQ(app_.stop(SIGTERM), 0) << app_.stderr_text() << app_.log();
+  for (const std::string& name : folder_entries(app_.output_folder())) {
+    EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
+  }
 }

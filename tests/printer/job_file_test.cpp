@@ -10,22 +10,10 @@
 #include <vector>
 
 #include "printer/job_output.h"
+#include "tests/printer/ipp_client.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-std::vector<std::string> folder_names(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 TEST(JobFileName, KeepsUtf8AndReplacesOnlyUnsafeCharacters) {
   struct Case {
@@ -82,7 +70,8 @@ TEST(JobFile, ArrivesByRenameUnderAFreeName) {
   EXPECT_EQ(*path, dir / "Invoice (2).pdf");
   EXPECT_EQ(read_file(dir / "Invoice.pdf"), "earlier job");
   EXPECT_EQ(read_file(*path), "%PDF-1.4 new");
-  EXPECT_EQ(folder_names(dir.path()), (std::vector<std::string>{"Invoice (2).pdf", "Invoice.pdf"}));
+  EXPECT_EQ(folder_entries(dir.path()),
+            (std::vector<std::string>{"Invoice (2).pdf", "Invoice.pdf"}));
 }
 
 TEST(JobFile, DiscardedOrDroppedFilesLeaveNothing) {
@@ -98,7 +87,7 @@ TEST(JobFile, DiscardedOrDroppedFilesLeaveNothing) {
     ASSERT_TRUE(file.has_value());
     ASSERT_TRUE(file->write("partial", 7));
   }
-  EXPECT_TRUE(folder_names(dir.path()).empty());
+  EXPECT_TRUE(folder_entries(dir.path()).empty());
 }
 
 TEST(JobFile, StaleTemporaryFilesAreRemovedButNothingElse) {
@@ -107,7 +96,7 @@ TEST(JobFile, StaleTemporaryFilesAreRemovedButNothingElse) {
   ASSERT_TRUE(write_file(dir / "kept.pdf", "job"));
   ASSERT_TRUE(write_file(dir / ".other", "other"));
   remove_stale_job_files(dir.path());
-  EXPECT_EQ(folder_names(dir.path()), (std::vector<std::string>{".other", "kept.pdf"}));
+  EXPECT_EQ(folder_entries(dir.path()), (std::vector<std::string>{".other", "kept.pdf"}));
 }
 
 TEST(JobFile, CreationFailsClearlyForAMissingFolder) {

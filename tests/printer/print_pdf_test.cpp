@@ -25,32 +25,14 @@ std::string make_pdf(std::size_t size, unsigned seed) {
   return body;
 }
 
-// Files present in the folder, excluding the program's own log and crash folder.
-std::vector<std::string> job_outputs(const std::string& folder) {
-  return pdf_files(folder);
-}
-
-class PrintPdf : public ::testing::Test {
+class PrintPdf : public RunningPrinterTest {
  protected:
-  void SetUp() override {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
-    ASSERT_TRUE(start_printer_app(app_)) << app_.stderr_text();
-  }
-  void TearDown() override {
-    if (!app_.running()) return;
-    EXPECT_EQ(app_.stop(SIGTERM), 0) << app_.stderr_text() << app_.log();
-    // No job leaves a hidden temporary file behind.
-    for (const std::string& name : folder_entries(app_.output_folder())) {
-      EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
-    }
-  }
   // Waits until the folder holds count PDF files.
   bool wait_for_outputs(std::size_t count) {
-    return wait_until([&] { return job_outputs(app_.output_folder()).size() >= count; },
+    return wait_until([&] { return pdf_files(app_.output_folder()).size() >= count; },
                       std::chrono::seconds(60));
   }
 
-  AppProcess app_;
   TempDir inputs_;
 };
 
@@ -79,7 +61,7 @@ TEST_F(PrintPdf, DocumentsArriveByteForByteUnderTheirJobNames) {
     ASSERT_TRUE(wait_until([&] { return access(output.c_str(), F_OK) == 0; })) << c.job_name;
     EXPECT_TRUE(read_file(output) == document) << c.job_name;
   }
-  EXPECT_EQ(job_outputs(app_.output_folder()).size(), std::size(cases));
+  EXPECT_EQ(pdf_files(app_.output_folder()).size(), std::size(cases));
 }
 
 TEST_F(PrintPdf, AnEmptyDocumentIsRefusedWithAClearError) {
@@ -131,7 +113,7 @@ TEST_F(PrintPdf, ConcurrentClientsNeitherLoseNorMixDocuments) {
   for (int c = 0; c < CLIENTS; ++c) EXPECT_EQ(failures[c], 0) << "client " << c;
 
   ASSERT_TRUE(wait_for_outputs(documents.size()));
-  const std::vector<std::string> outputs = job_outputs(app_.output_folder());
+  const std::vector<std::string> outputs = pdf_files(app_.output_folder());
   ASSERT_EQ(outputs.size(), documents.size());
   // Every output is exactly its own job's document: nothing truncated, doubled or mixed.
   std::set<std::string> seen;

@@ -51,26 +51,14 @@ void expect_pixel(const std::string& pdf, int page, int x, int y, Rgb expected,
   EXPECT_NEAR(pixel->b, expected.b, 12) << what;
 }
 
-class PrintRaster : public ::testing::Test {
+class PrintRaster : public RunningPrinterTest {
  protected:
-  void SetUp() override {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
-    ASSERT_TRUE(start_printer_app(app_)) << app_.stderr_text();
-  }
-  void TearDown() override {
-    if (!app_.running()) return;
-    EXPECT_EQ(app_.stop(SIGTERM), 0) << app_.stderr_text() << app_.log();
-    for (const std::string& name : folder_entries(app_.output_folder())) {
-      EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
-    }
-  }
   std::string output(const std::string& name) { return app_.output_folder() + "/" + name; }
   bool wait_for_file(const std::string& name) {
     return wait_until([&] { return access(output(name).c_str(), F_OK) == 0; },
                       std::chrono::seconds(120));
   }
 
-  AppProcess app_;
   TempDir inputs_;
 };
 
