@@ -3,18 +3,13 @@
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "app/crash_reporter.h"
-#include "app/handoff_listener.h"
 #include "app/log.h"
 #include "app/main_loop.h"
-#include "app/single_instance.h"
-#include "printer/printer_system.h"
 
 namespace {
 
