@@ -46,10 +46,10 @@ int run_application(int argc, char** argv) {
   const std::string release = "telvana-printer@" + *wide_to_utf8(config.app_version);
   crash_reporter_init(release, output_folder);
   log_printf(u"[Sentry] Initialized. release=telvana-printer@%s", config.app_version);
-  http_client_init();
 
   // A second instance hands its command line over and ends before any of the steps below.
   if (!pass_single_instance_test(command_line)) return 0;
+  http_client_init();
 
   log_printf(u"Starting. ui=%s out=%s", config.ui_folder, config.output_folder);
 
@@ -58,7 +58,6 @@ int run_application(int argc, char** argv) {
   // Without a display the program cannot be used: it says so and ends before the printer starts.
   if (!init_window_system()) {
     crash_reporter_close();
-    stop_handoff_listener();
     release_instance_lock();
     return 1;
   }
