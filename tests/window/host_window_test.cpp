@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "tests/support/app_process.h"
+#include "tests/window/painted_bar.h"
 #include "tests/window/x_test_display.h"
 #include "window/title_bar.h"
 #include "window/window_system.h"
@@ -104,26 +105,14 @@ void expect_screen_shows_bar(int dpi, CaptionButton hovered, uint32_t background
   const std::vector<uint32_t> screen =
       session().client->capture(info.x, info.y, info.width, height);
   ASSERT_EQ(screen.size(), static_cast<size_t>(info.width) * height);
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, info.width, height);
-  cairo_t* cr = cairo_create(surface);
-  paint_title_bar(cr, dpi, info.width, hovered, background);
-  cairo_destroy(cr);
-  cairo_surface_flush(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
+  const std::vector<uint32_t> painted = painted_title_bar(dpi, info.width, hovered, background);
   int differing = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < info.width; ++x) {
-      const uint32_t expected =
-          *reinterpret_cast<const uint32_t*>(data + y * stride + x * 4) & 0xFFFFFF;
-      if (screen[static_cast<size_t>(y) * info.width + x] != expected && differing++ < 5) {
-        ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex
-                      << screen[static_cast<size_t>(y) * info.width + x] << ", painted "
-                      << expected;
-      }
+  for (std::size_t i = 0; i < painted.size(); ++i) {
+    if (screen[i] != painted[i] && differing++ < 5) {
+      ADD_FAILURE() << "pixel (" << i % info.width << ", " << i / info.width << ") is " << std::hex
+                    << screen[i] << ", painted " << painted[i];
     }
   }
-  cairo_surface_destroy(surface);
   EXPECT_EQ(differing, 0);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "tests/support/app_process.h"
+#include "tests/window/painted_bar.h"
 #include "tests/window/x_test_display.h"
 #include "window/title_bar.h"
 #include "window/window_system.h"
@@ -44,22 +45,12 @@ class WindowAppTest : public ::testing::Test {
     const int height = title_bar_metrics(dpi).height;
     const std::vector<uint32_t> screen = client_->capture(info.x, info.y, info.width, height);
     if (screen.size() != static_cast<size_t>(info.width) * height) return -1;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, info.width, height);
-    cairo_t* cr = cairo_create(surface);
-    paint_title_bar(cr, dpi, info.width, CaptionButton::none, screen[0]);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
+    const std::vector<uint32_t> painted =
+        painted_title_bar(dpi, info.width, CaptionButton::none, screen[0]);
     int differing = 0;
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < info.width; ++x) {
-        const uint32_t painted =
-            *reinterpret_cast<const uint32_t*>(data + y * stride + x * 4) & 0xFFFFFF;
-        if (screen[static_cast<size_t>(y) * info.width + x] != painted) ++differing;
-      }
+    for (std::size_t i = 0; i < painted.size(); ++i) {
+      if (screen[i] != painted[i]) ++differing;
     }
-    cairo_surface_destroy(surface);
     return differing;
   }
 
