@@ -1,19 +1,30 @@
-// The installed script runner and the script held until the page has loaded.
+// The installed script runner, and the scripts held until the page has loaded.
 #include "bridge/page_script.h"
 
 #include <optional>
+#include <vector>
 
 namespace {
 // UI thread only.
 ScriptRunner installed_runner = nullptr;
 bool document_loaded = false;
+bool any_document_loaded = false;
+// A load has started and no document has finished loading yet: scripts run now would meet a
+// blank document and be lost, so they wait for the first one.
+bool awaiting_first_document = false;
+std::vector<std::u16string> before_first_document;
 std::optional<std::u16string> held_script;
 }  // namespace
 
 void set_script_runner(ScriptRunner runner) { installed_runner = runner; }
 
 void run_page_script(const std::u16string& script) {
-  if (installed_runner) installed_runner(script);
+  if (!installed_runner) return;
+  if (awaiting_first_document) {
+    before_first_document.push_back(script);
+    return;
+  }
+  installed_runner(script);
 }
 
 void run_page_script_when_loaded(const std::u16string& script) {
@@ -26,7 +37,16 @@ void run_page_script_when_loaded(const std::u16string& script) {
 
 void notify_page_loaded(bool loaded) {
   document_loaded = loaded;
-  if (loaded && held_script && installed_runner) {
+  if (!loaded) {
+    awaiting_first_document = !any_document_loaded;
+    return;
+  }
+  any_document_loaded = true;
+  awaiting_first_document = false;
+  if (!installed_runner) return;
+  for (const std::u16string& script : before_first_document) installed_runner(script);
+  before_first_document.clear();
+  if (held_script) {
     const std::u16string script = std::move(*held_script);
     held_script.reset();
     installed_runner(script);

@@ -10,6 +10,8 @@ using ScriptRunner = void (*)(const std::u16string& script);
 void set_script_runner(ScriptRunner runner);
 
 // Runs script through the installed runner; does nothing while there is none (no web view).
+// Between the start of the page's first load and its end, scripts are kept and run, in order,
+// once that first document has loaded.
 void run_page_script(const std::u16string& script);
 
 // Runs script once the page's document has finished loading: at once when it has, otherwise it
@@ -17,6 +19,6 @@ void run_page_script(const std::u16string& script);
 // hand-off that must not be lost while the page is still loading.
 void run_page_script_when_loaded(const std::u16string& script);
 
-// Called by the web view host each time a document of the page has finished loading; true
-// marks it loaded, false marks a new load under way.
+// Called by the web view host when a load of the page starts (false) and when its document has
+// finished loading (true).
 void notify_page_loaded(bool loaded);

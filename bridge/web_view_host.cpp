@@ -5,7 +5,6 @@
 #include <glib/gstdio.h>
 
 #include <memory>
-#include <vector>
 
 #include "app/config.h"
 #include "app/log.h"
@@ -29,8 +28,6 @@ WebViewHostState host_state = WebViewHostState::no_browser;
 std::string profile_folder_path;
 WebKitWebContext* web_context = nullptr;
 WebKitWebView* web_view = nullptr;
-bool first_load_finished = false;
-std::vector<std::u16string> scripts_before_first_load;
 
 std::string ui_folder_utf8() {
   return wide_to_utf8(app_config().ui_folder).value_or("");
@@ -95,18 +92,14 @@ void run_posted_script(void* record) {
   run_page_script(*script);
 }
 
-// The script runner of the page: UI thread only, nothing while there is no view, and scripts
-// that arrive before the page's first load has finished wait for it instead of being lost.
+// The script runner of the page: UI thread only and nothing while there is no view. Scripts
+// that arrive before the page's first load has finished are kept by run_page_script.
 void run_script_in_view(const std::u16string& script) {
   if (!on_ui_thread()) {
     post_to_ui_thread(run_posted_script, new std::u16string(script));
     return;
   }
   if (web_view == nullptr) return;
-  if (!first_load_finished) {
-    scripts_before_first_load.push_back(script);
-    return;
-  }
   evaluate_in_view(script);
 }
 
@@ -114,11 +107,6 @@ void on_load_changed(WebKitWebView*, WebKitLoadEvent event, gpointer) {
   if (event == WEBKIT_LOAD_STARTED) {
     notify_page_loaded(false);
   } else if (event == WEBKIT_LOAD_FINISHED) {
-    if (!first_load_finished) {
-      first_load_finished = true;
-      for (const auto& script : scripts_before_first_load) evaluate_in_view(script);
-      scripts_before_first_load.clear();
-    }
     notify_page_loaded(true);
   }
 }
@@ -195,6 +183,8 @@ void on_controller_created(void*) {
   web_view = view;
   host_state = WebViewHostState::ready;
   set_script_runner(run_script_in_view);
+  // The page's first load begins here; scripts wait for its document.
+  notify_page_loaded(false);
   const bool page_host = webkit_web_context_get_security_manager(web_context) != nullptr;
   webkit_web_view_load_uri(view, page_address(page_host).c_str());
 }
