@@ -6,64 +6,75 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "printer/job_claims.h"
 #include "printer/job_output.h"
 
 namespace {
 
-// Closes the document whatever road the copy takes.
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) close(fd);
+// The owner's copy from the document kept for the job, or from the spool file when none was
+// kept; finish_job_claim() is the caller's.
+bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> document) {
+  if (!document) {
+    const char* filename = papplJobGetFilename(job);
+    const int fd = open(filename ? filename : "", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open print file '%s': %s",
+                  filename ? filename : "", strerror(errno));
+      return false;
+    }
+    document = std::make_shared<const JobDocument>(fd);
   }
-};
-
-// The owner's copy; finish_job_claim() is the caller's.
-bool copy_document(pappl_job_t* job) {
-  const char* filename = papplJobGetFilename(job);
-  const int document = open(filename ? filename : "", O_RDONLY | O_CLOEXEC);
-  if (document < 0) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open print file '%s': %s",
-                filename ? filename : "", strerror(errno));
-    return false;
-  }
-  FdCloser closer{document};
   OutputTarget target;
   auto output = open_job_output(job, target);
   if (!output) return false;
-
-  char block[COPY_BLOCK_SIZE];
-  for (;;) {
-    const ssize_t got = read(document, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    // A read error ends the copy like the end of the file.
-    if (got <= 0) break;
-    if (!output->write(block, static_cast<std::size_t>(got))) {
+  switch (copy_document(document->fd(), *output)) {
+    case CopyResult::copied:
+      break;
+    case CopyResult::read_failed:
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot read print file for job %d: %s",
+                  papplJobGetID(job), strerror(errno));
+      output->discard();
+      return false;
+    case CopyResult::write_failed:
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot write output file '%s': %s",
                   output->temp_path().c_str(), strerror(errno));
       output->discard();
       return false;
-    }
   }
   return commit_job_output(job, *output, target);
 }
 
 }  // namespace
 
+CopyResult copy_document(int fd, JobFile& output) {
+  char block[COPY_BLOCK_SIZE];
+  off_t offset = 0;
+  for (;;) {
+    // Positioned reads: the document may have been read before by another holder.
+    const ssize_t got = pread(fd, block, sizeof block, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return CopyResult::read_failed;
+    if (got == 0) return CopyResult::copied;
+    if (!output.write(block, static_cast<std::size_t>(got))) return CopyResult::write_failed;
+    offset += got;
+  }
+}
+
 bool copy_job_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   (void)options;
   (void)device;
   papplJobSetImpressions(job, 1);
   const int job_id = papplJobGetID(job);
-  if (claim_job(job_id) == JobClaim::duplicate) {
+  JobClaimResult claim = claim_job(job_id);
+  if (claim.role == JobClaim::duplicate) {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Job already printed by another thread.");
     return true;
   }
   // The framework adds the one completed impression itself once this returns true; adding it
   // here as well would report two.
-  const bool copied = copy_document(job);
+  const bool copied = copy_owned_job(job, std::move(claim.document));
   finish_job_claim(job_id);
   return copied;
 }

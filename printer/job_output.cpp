@@ -14,8 +14,12 @@ namespace {
 bool ensure_folder(const std::string& folder) {
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat info {};
-  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-         access(folder.c_str(), W_OK) == 0;
+  if (stat(folder.c_str(), &info) != 0) return false;
+  if (!S_ISDIR(info.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return access(folder.c_str(), W_OK) == 0;
 }
 
 // Device open: the job's file is written by the driver, so the device only makes sure the
@@ -90,6 +94,11 @@ void register_output_device() {
                        nullptr, output_device_write, nullptr, nullptr);
 }
 
+std::optional<JobFile> open_output_file(const OutputTarget& target, int job_id) {
+  if (!ensure_folder(target.folder)) return std::nullopt;
+  return JobFile::create(target.folder, job_id);
+}
+
 std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const char* device_uri = printer ? papplPrinterGetDeviceURI(printer) : nullptr;
@@ -100,12 +109,7 @@ std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target) {
     return std::nullopt;
   }
   target = *parsed;
-  if (!ensure_folder(target.folder)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot use output folder '%s': %s",
-                target.folder.c_str(), strerror(errno));
-    return std::nullopt;
-  }
-  auto file = JobFile::create(target.folder, papplJobGetID(job));
+  auto file = open_output_file(target, papplJobGetID(job));
   if (!file) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot create output file in '%s': %s",
                 target.folder.c_str(), strerror(errno));

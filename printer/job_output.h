@@ -22,6 +22,10 @@ std::optional<OutputTarget> output_target_for_uri(const std::string& device_uri)
 // is created so that it takes the place of the framework's built-in one.
 void register_output_device();
 
+// Opens a hidden temporary output file for job_id in target's folder (created when missing);
+// nullopt with errno set when it cannot.
+std::optional<JobFile> open_output_file(const OutputTarget& target, int job_id);
+
 // Opens the hidden temporary output file for the job in its printer's output folder (created
 // when missing). Logs the failure for the job and returns nullopt when it cannot.
 std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target);

@@ -21,6 +21,7 @@
 #include "printer/job_file.h"
 #include "printer/job_output.h"
 #include "printer/quit_signal_routing.h"
+#include "printer/skipped_jobs.h"
 #include "printer/system_setup.h"
 
 namespace {
@@ -137,4 +138,7 @@ void stop_printer_system() {
   papplMainloopShutdown();
   lock.lock();
   state.ended.wait_for(lock, STOP_WAIT, [&] { return state.finished; });
+  lock.unlock();
+  // A skipped job's document still being saved is part of what was printed.
+  wait_for_skipped_job_saves(STOP_WAIT);
 }

@@ -77,7 +77,7 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   (void)options;
   (void)device;
   // A second processing thread of the same job leaves the output to the first.
-  if (claim_job(papplJobGetID(job)) == JobClaim::duplicate) return true;
+  if (claim_job(papplJobGetID(job)).role == JobClaim::duplicate) return true;
 
   auto record = std::make_unique<RasterJob>();
   record->owner = pthread_self();

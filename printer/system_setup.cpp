@@ -14,6 +14,7 @@
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
 #include "printer/quit_signal_routing.h"
+#include "printer/skipped_jobs.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   papplSystemSetContact(system, &contact);
   papplSystemSetDNSSDName(system, PRINTER_NAME);
   papplSystemSetSaveCallback(system, skip_state_save, nullptr);
+  papplSystemSetEventCallback(system, watch_job_events, nullptr);
   // First run at the loop's first turn, right after the framework installed its handlers.
   papplSystemAddTimerCallback(system, time(nullptr), 1, check_stop, nullptr);
 

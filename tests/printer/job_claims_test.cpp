@@ -1,0 +1,208 @@
+// Who writes a job's output, the documents kept for jobs, and saving a job the framework
+// completed without calling the driver.
+#include "printer/job_claims.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/log.h"
+#include "printer/copy_job.h"
+#include "printer/skipped_jobs.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// The registry is process-wide: every test works on job ids of its own.
+std::atomic<int> next_job_id{500000};
+int fresh_job_id() {
+  return next_job_id.fetch_add(1);
+}
+
+// Whole content of the document held open, read through the copy the driver uses.
+std::string document_text(const JobDocument& document, const TempDir& dir) {
+  auto output = JobFile::create(dir.path(), 1);
+  if (!output || copy_document(document.fd(), *output) != CopyResult::copied) return "<failed>";
+  const auto path = output->commit("read back", "bin");
+  return path ? read_file(*path) : "<failed>";
+}
+
+std::vector<std::string> folder_entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
+  TempDir dir;
+  enum Step { keep, claim, claim_finished, finish };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    // Role of each claim or claim_finished step, in order, and whether the owner got the
+    // document.
+    std::vector<JobClaim> roles;
+    std::vector<bool> got_document;
+  } cases[] = {
+      {"driver only", {claim, finish, claim}, {JobClaim::owner, JobClaim::duplicate}, {false, false}},
+      {"driver owns the kept document",
+       {keep, claim, finish, claim_finished},
+       {JobClaim::owner, JobClaim::duplicate},
+       {true, false}},
+      {"second start keeps the first document",
+       {keep, keep, claim, finish, claim},
+       {JobClaim::owner, JobClaim::duplicate},
+       {true, false}},
+      {"driver never called: the finish takes the job",
+       {keep, claim_finished, finish, claim},
+       {JobClaim::owner, JobClaim::duplicate},
+       {true, false}},
+      {"finish while the driver still writes",
+       {keep, claim, claim_finished, finish},
+       {JobClaim::owner, JobClaim::duplicate},
+       {true, false}},
+      {"late duplicate after the finish took the job",
+       {keep, claim_finished, finish, keep, claim_finished},
+       {JobClaim::owner, JobClaim::duplicate},
+       {true, false}},
+  };
+  for (const Case& c : cases) {
+    const int job = fresh_job_id();
+    const std::string spool = dir / ("spool-" + std::to_string(job));
+    ASSERT_TRUE(write_file(spool, "%PDF job " + std::to_string(job)));
+    std::vector<JobClaim> roles;
+    std::vector<bool> got;
+    for (const Step step : c.steps) {
+      if (step == keep) {
+        EXPECT_TRUE(keep_job_document(job, spool.c_str())) << c.name;
+      } else if (step == finish) {
+        finish_job_claim(job);
+      } else {
+        const JobClaimResult result =
+            step == claim ? claim_job(job) : claim_finished_job(job);
+        roles.push_back(result.role);
+        got.push_back(result.document != nullptr);
+        if (result.document) {
+          EXPECT_EQ(document_text(*result.document, dir), "%PDF job " + std::to_string(job))
+              << c.name;
+        }
+      }
+    }
+    EXPECT_EQ(roles, c.roles) << c.name;
+    EXPECT_EQ(got, c.got_document) << c.name;
+  }
+}
+
+TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
+  TempDir dir;
+  const int job = fresh_job_id();
+  const std::string spool = dir / "p00001j000000001-job.pdf";
+  std::string content = "%PDF-1.4\n";
+  content.append(3 * COPY_BLOCK_SIZE + 17, 'x');
+  ASSERT_TRUE(write_file(spool, content));
+  ASSERT_TRUE(keep_job_document(job, spool.c_str()));
+  // The framework removes the spool file when it finishes the job.
+  ASSERT_EQ(unlink(spool.c_str()), 0);
+  const JobClaimResult result = claim_finished_job(job);
+  ASSERT_EQ(result.role, JobClaim::owner);
+  ASSERT_NE(result.document, nullptr);
+  EXPECT_EQ(document_text(*result.document, dir), content);
+  // A second read (another holder) still starts at the first byte.
+  EXPECT_EQ(document_text(*result.document, dir), content);
+  finish_job_claim(job);
+
+  EXPECT_FALSE(keep_job_document(fresh_job_id(), (dir / "missing.pdf").c_str()));
+}
+
+TEST(JobClaims, DuplicateReturnsOnlyAfterTheOwnerFinished) {
+  for (int round = 0; round < 20; ++round) {
+    const int job = fresh_job_id();
+    ASSERT_EQ(claim_job(job).role, JobClaim::owner);
+    std::atomic<bool> owner_done{false};
+    std::atomic<bool> duplicate_saw_done{false};
+    std::thread duplicate([&] {
+      const JobClaimResult result = claim_job(job);
+      duplicate_saw_done = result.role == JobClaim::duplicate && owner_done.load();
+    });
+    std::this_thread::yield();
+    owner_done = true;
+    finish_job_claim(job);
+    duplicate.join();
+    EXPECT_TRUE(duplicate_saw_done) << "round " << round;
+  }
+}
+
+TEST(CopyDocument, FailsInsteadOfSavingAShorterDocument) {
+  TempDir dir;
+  auto output = JobFile::create(dir.path(), 3);
+  ASSERT_TRUE(output);
+  // Reading a folder fails: the copy must say so rather than end as if the file had ended.
+  const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  EXPECT_EQ(copy_document(folder, *output), CopyResult::read_failed);
+  close(folder);
+  output->discard();
+  EXPECT_TRUE(folder_entries(dir.path()).empty());
+}
+
+class SkippedJobSave : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(log_open(dir_ / "test.log")); }
+  void TearDown() override { log_close(); }
+
+  // A document held open whose spool file is already gone, as the framework leaves it.
+  std::shared_ptr<const JobDocument> unlinked_document(const std::string& content) {
+    const std::string spool = dir_ / "spool.pdf";
+    EXPECT_TRUE(write_file(spool, content));
+    const int fd = open(spool.c_str(), O_RDONLY | O_CLOEXEC);
+    unlink(spool.c_str());
+    return std::make_shared<const JobDocument>(fd);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(SkippedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
+  const std::string out = dir_ / "out";
+  const std::string blocked = dir_ / "blocked";
+  ASSERT_TRUE(write_file(blocked, "a file where the folder should be"));
+  struct Case {
+    std::string job_name;
+    std::string device_uri;
+    bool saved;
+    std::string file;  // expected file in out when saved
+    std::string log;   // expected part of the log
+  } cases[] = {
+      {"Invoice 7", "file://" + out + "?ext=pdf", true, "Invoice 7.pdf", "saved '" + out},
+      {"Invoice 7", "file://" + out + "?ext=pdf", true, "Invoice 7 (2).pdf", "(2).pdf'"},
+      {"", "file://" + out + "?ext=pdf", true, "Print job 41.pdf", "Print job 41.pdf"},
+      {"Lost", "socket://printer", false, "", "bad output device URI 'socket://printer'"},
+      {"Lost", "file://" + blocked + "/sub?ext=pdf", false, "", "cannot create output file"},
+  };
+  for (const Case& c : cases) {
+    const std::string content = "%PDF-1.7 " + c.job_name + c.device_uri;
+    const auto document = unlinked_document(content);
+    EXPECT_EQ(save_skipped_job(41, c.job_name, c.device_uri, *document), c.saved) << c.device_uri;
+    if (c.saved) {
+      EXPECT_EQ(read_file(out + "/" + c.file), content) << c.file;
+    }
+    EXPECT_NE(read_file(dir_ / "test.log").find(c.log), std::string::npos) << c.log;
+  }
+  // Only finished files arrive: no hidden temporary file is left behind.
+  for (const std::string& name : folder_entries(out)) EXPECT_NE(name[0], '.') << name;
+  EXPECT_EQ(folder_entries(out).size(), 3u);
+}
+
+}  // namespace
