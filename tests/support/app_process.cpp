@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -63,9 +64,17 @@ AppProcess::AppProcess() {
 }
 
 AppProcess::~AppProcess() {
-  if (pid_ > 0 && !exit_code_) {
+  if (pid_ <= 0) return;
+  if (!exit_code_) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
+  }
+  // The browser's helper processes outlive the program for a moment and may still write into
+  // its profile; the private folders are removed only once the whole process group is gone.
+  if (!wait_until([&] { return kill(-pid_, 0) != 0 && errno == ESRCH; },
+                  std::chrono::seconds(10))) {
+    kill(-pid_, SIGKILL);
+    wait_until([&] { return kill(-pid_, 0) != 0 && errno == ESRCH; });
   }
 }
 
@@ -110,6 +119,8 @@ pid_t spawn(const std::string& executable, const std::vector<std::string>& args,
 
   const pid_t pid = fork();
   if (pid == 0) {
+    // A group of its own, so that the helpers it starts can be found and awaited.
+    setpgid(0, 0);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (out >= 0) dup2(out, 1);
@@ -122,6 +133,7 @@ pid_t spawn(const std::string& executable, const std::vector<std::string>& args,
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
+  if (pid > 0) setpgid(pid, pid);
   return pid;
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -94,6 +95,29 @@ void prepare_page_process(const std::string& root) {
 void start_page_host(const std::string& root) {
   create_host_window(true);
   start_web_view_creation(root + "/out/WebView2");
+}
+
+void end_page_helpers() {
+  std::vector<pid_t> helpers;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // Field 4 of stat is the parent; the command name (field 2) may hold spaces, so the
+    // fields are read after its closing parenthesis.
+    const std::string stat = read_file(entry.path().string() + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2) continue;
+    std::error_code error;
+    const std::string exe = std::filesystem::read_symlink(entry.path() / "exe", error).string();
+    if (parent == getpid() && exe.find("/webkit2gtk-") != std::string::npos) {
+      helpers.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+  }
+  for (const pid_t pid : helpers) kill(pid, SIGKILL);
+  for (const pid_t pid : helpers) waitpid(pid, nullptr, 0);
 }
 
 bool pump_until(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {

@@ -32,6 +32,10 @@ void prepare_page_process(const std::string& root);
 // root/out/WebView2.
 void start_page_host(const std::string& root);
 
+// Ends the browser's helper processes started by this process and waits until they are gone,
+// so that nothing writes into the page's profile any more. For the end of the tests.
+void end_page_helpers();
+
 // Runs the UI loop until predicate holds or timeout passes (a hang guard); its last value.
 bool pump_until(const std::function<bool()>& predicate,
                 std::chrono::milliseconds timeout = std::chrono::seconds(30));

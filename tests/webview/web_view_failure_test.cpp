@@ -15,19 +15,24 @@ namespace {
 // Runs creation to its end in this (child) process and leaves with the loop's exit code,
 // after printing the boxes shown.
 [[noreturn]] void create_and_exit(bool with_window, bool profile_is_a_file) {
-  TempDir root;
-  prepare_page_process(root.path());
-  const std::string profile = root.path() + "/out/WebView2";
-  if (profile_is_a_file) write_file(profile, "not a folder");
-  if (with_window) create_host_window(false);
-  start_web_view_creation(profile);
-  const int code = run_main_loop();
-  for (const auto& box : shown_boxes()) {
-    std::fprintf(stderr, "box[%s|%s|%s]\n", box.text.c_str(), box.caption.c_str(),
-                 box.icon == MessageBoxIcon::error ? "error" : "warning");
+  int code = 0;
+  {
+    TempDir root;
+    prepare_page_process(root.path());
+    const std::string profile = root.path() + "/out/WebView2";
+    if (profile_is_a_file) write_file(profile, "not a folder");
+    if (with_window) create_host_window(false);
+    start_web_view_creation(profile);
+    code = run_main_loop();
+    for (const auto& box : shown_boxes()) {
+      std::fprintf(stderr, "box[%s|%s|%s]\n", box.text.c_str(), box.caption.c_str(),
+                   box.icon == MessageBoxIcon::error ? "error" : "warning");
+    }
+    std::fprintf(stderr, "state=%d\n", static_cast<int>(web_view_host_state()));
+    std::fflush(stderr);
+    // The folder goes before the exit, which runs no destructors.
+    end_page_helpers();
   }
-  std::fprintf(stderr, "state=%d\n", static_cast<int>(web_view_host_state()));
-  std::fflush(stderr);
   _exit(code);
 }
 

@@ -72,6 +72,12 @@ class PageTest : public testing::Test {
     run_page_script(u"window.heldScriptRuns=(window.heldScriptRuns||0)+1");
   }
 
+  static void TearDownTestSuite() {
+    end_page_helpers();
+    delete root;
+    root = nullptr;
+  }
+
   void SetUp() override {
     if (!display_available()) GTEST_SKIP() << "DISPLAY is not set";
     ASSERT_TRUE(wait_for_page_ready()) << log_text();
