@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -76,6 +77,14 @@ AppProcess::~AppProcess() {
     kill(-pid_, SIGKILL);
     wait_until([&] { return kill(-pid_, 0) != 0 && errno == ESRCH; });
   }
+  // A killed program cannot remove the printer framework's spool folder; its next start would.
+  const auto tmpdir = env_.find("TMPDIR");
+  const char* inherited = std::getenv("TMPDIR");
+  const std::string temp = tmpdir != env_.end() ? tmpdir->second
+                           : inherited != nullptr && *inherited != '\0' ? inherited
+                                                                          : "/tmp";
+  std::error_code ignored;
+  std::filesystem::remove_all(temp + "/pappl" + std::to_string(pid_) + ".d", ignored);
 }
 
 void AppProcess::set_output_folder(const std::string& folder) {
