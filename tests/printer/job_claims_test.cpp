@@ -2,7 +2,6 @@
 // completed without calling the driver.
 #include "printer/job_claims.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "app/log.h"
 #include "printer/copy_job.h"
 #include "printer/skipped_jobs.h"
+#include "tests/printer/ipp_client.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -31,18 +31,6 @@ std::string document_text(const JobDocument& document, const TempDir& dir) {
   if (!output || copy_document(document.fd(), *output) != CopyResult::copied) return "<failed>";
   const auto path = output->commit("read back", "bin");
   return path ? read_file(*path) : "<failed>";
-}
-
-std::vector<std::string> folder_entries(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  return names;
 }
 
 TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
