@@ -72,10 +72,10 @@ AppProcess::~AppProcess() {
   }
   // The browser's helper processes outlive the program for a moment and may still write into
   // its profile; the private folders are removed only once the whole process group is gone.
-  if (!wait_until([&] { return kill(-pid_, 0) != 0 && errno == ESRCH; },
-                  std::chrono::seconds(10))) {
+  const auto group_gone = [&] { return kill(-pid_, 0) != 0 && errno == ESRCH; };
+  if (!wait_until(group_gone, std::chrono::seconds(10))) {
     kill(-pid_, SIGKILL);
-    wait_until([&] { return kill(-pid_, 0) != 0 && errno == ESRCH; });
+    wait_until(group_gone);
   }
   // A killed program cannot remove the printer framework's spool folder; its next start would.
   const auto tmpdir = env_.find("TMPDIR");
