@@ -15,6 +15,7 @@
 #include "bridge/page_script.h"
 #include "bridge/text.h"
 #include "platform/message_box.h"
+#include "platform/open_uri.h"
 #include "platform/ui_thread.h"
 #include "window/host_window.h"
 
@@ -28,6 +29,8 @@ WebViewHostState host_state = WebViewHostState::no_browser;
 std::string profile_folder_path;
 WebKitWebContext* web_context = nullptr;
 WebKitWebView* web_view = nullptr;
+// The top frame's committed document is one of the ui folder: only then do scripts run in it.
+bool top_document_ours = false;
 
 std::string ui_folder_utf8() {
   return wide_to_utf8(app_config().ui_folder).value_or("");
@@ -100,10 +103,85 @@ void run_script_in_view(const std::u16string& script) {
     return;
   }
   if (web_view == nullptr) return;
+  if (!top_document_ours) {
+    const char* shown = webkit_web_view_get_uri(web_view);
+    log_printf(u"[bridge] Delivery dropped: the view shows %s, not the page",
+               shown != nullptr ? shown : "(nothing)");
+    return;
+  }
   evaluate_in_view(script);
 }
 
-void on_load_changed(WebKitWebView*, WebKitLoadEvent event, gpointer) {
+bool is_web_address(const std::string& uri) {
+  return g_str_has_prefix(uri.c_str(), "http://") || g_str_has_prefix(uri.c_str(), "https://");
+}
+
+// A document that may not be shown in the view: web addresses go to the system browser.
+void refuse_navigation(std::u16string_view what, const char* uri) {
+  const std::string address = uri != nullptr ? uri : "";
+  if (is_web_address(address)) {
+    log_printf(u"[webview] %s refused, opened in the system browser: %s", what, address);
+    open_uri(address);
+  } else {
+    log_printf(u"[webview] %s refused: %s", what, address);
+  }
+}
+
+// True for the schemes of documents a frame may show; links of any other scheme (mailto:, smb:,
+// the app's own) are never loaded into the view.
+bool document_scheme(const char* uri) {
+  const char* scheme = g_uri_peek_scheme(uri);
+  bool known = false;
+  for (const char* name : {"http", "https", "about", "data", "blob", "file", PAGE_SCHEME}) {
+    if (scheme != nullptr && g_ascii_strcasecmp(scheme, name) == 0) known = true;
+  }
+  return known;
+}
+
+// A failed load of anything but the page shows no error document in its place: the page stays.
+gboolean keep_page_on_failure(WebKitWebView*, WebKitLoadEvent, const char* uri, GError*, gpointer) {
+  return uri != nullptr && !address_in_ui_folder(uri);
+}
+
+// The top frame shows only documents of the ui folder, and no new windows are opened. Frames
+// inside the page load what they like; they cannot reach the bridge.
+gboolean decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
+                       WebKitPolicyDecisionType type, gpointer) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    webkit_policy_decision_ignore(decision);
+    refuse_navigation(u"New window", uri);
+    return TRUE;
+  }
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri == nullptr || document_scheme(uri)) return FALSE;
+    webkit_policy_decision_ignore(decision);
+    refuse_navigation(u"Navigation", uri);
+    return TRUE;
+  }
+  if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+  auto* response_decision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+  if (!webkit_response_policy_decision_is_main_frame_main_resource(response_decision)) {
+    return FALSE;
+  }
+  const char* uri =
+      webkit_uri_response_get_uri(webkit_response_policy_decision_get_response(response_decision));
+  if (uri != nullptr && address_in_ui_folder(uri)) return FALSE;
+  webkit_policy_decision_ignore(decision);
+  refuse_navigation(u"Navigation", uri);
+  return TRUE;
+}
+
+void on_load_changed(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+  if (event == WEBKIT_LOAD_COMMITTED) {
+    const char* uri = webkit_web_view_get_uri(view);
+    top_document_ours = uri != nullptr && address_in_ui_folder(uri);
+  }
   if (event == WEBKIT_LOAD_STARTED) {
     notify_page_loaded(false);
   } else if (event == WEBKIT_LOAD_FINISHED) {
@@ -176,6 +254,8 @@ void on_controller_created(void*) {
   webkit_web_view_set_zoom_level(view, 1.0);
   g_signal_connect(view, "context-menu", G_CALLBACK(refuse_context_menu), nullptr);
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
+  g_signal_connect(view, "decide-policy", G_CALLBACK(decide_policy), nullptr);
+  g_signal_connect(view, "load-failed", G_CALLBACK(keep_page_on_failure), nullptr);
 
   // As a child of the window below its bar, the view follows the window's size and visibility.
   host_window_set_page_view(GTK_WIDGET(view));

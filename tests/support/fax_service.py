@@ -8,6 +8,7 @@ POST /token   a form body: answers 200 with {"access_token": ..., "form": <the b
 GET  /echo    answers 200 with {"query": <the query text>}.
 GET  /status/N answers status N with a short body.
 GET  /empty   answers 200 with no body.
+GET  /redirect?to=URL answers 302 to URL.
 GET  /<name>.html serves that page from --pages (pages of another origin than the ui folder).
 GET  /requests  the requests seen so far, one JSON object a line.
 
@@ -69,6 +70,12 @@ class Service(BaseHTTPRequestHandler):
             return self.reply_json(200, {"query": url.query})
         if url.path == "/empty":
             return self.reply(200)
+        if url.path == "/redirect":
+            self.send_response(302)
+            self.send_header("Location", url.query[len("to="):])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
         if url.path.startswith("/status/"):
             return self.reply(int(url.path[len("/status/"):]), b"status page", "text/plain")
         name = os.path.basename(url.path)

@@ -6,13 +6,14 @@
 
 #include "tests/support/app_process.h"
 
-FaxServiceProcess::FaxServiceProcess(const std::string& token) {
+FaxServiceProcess::FaxServiceProcess(const std::string& token, const std::string& pages_folder) {
   mkdir(stored_folder().c_str(), 0700);
   const std::string port_file = folder_ / "port";
   const std::string script = std::string(TELVANA_SOURCE_DIR) + "/tests/support/fax_service.py";
-  if (!process_.start({"python3", script, "--port-file", port_file, "--token", token, "--store",
-                       stored_folder()},
-                      {}, folder_ / "service.log")) {
+  std::vector<std::string> argv = {"python3", script, "--port-file", port_file,
+                                   "--token", token,  "--store",     stored_folder()};
+  if (!pages_folder.empty()) argv.insert(argv.end(), {"--pages", pages_folder});
+  if (!process_.start(argv, {}, folder_ / "service.log")) {
     return;
   }
   if (wait_until([&] { return !read_file(port_file).empty() || !process_.running(); })) {

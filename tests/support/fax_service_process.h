@@ -9,8 +9,8 @@
 class FaxServiceProcess {
  public:
   // Starts the service on a free loopback port, accepting token; every accepted upload's file is
-  // kept in stored_folder().
-  explicit FaxServiceProcess(const std::string& token);
+  // kept in stored_folder(). GET /<name>.html serves that file of pages_folder when one is given.
+  explicit FaxServiceProcess(const std::string& token, const std::string& pages_folder = "");
   FaxServiceProcess(const FaxServiceProcess&) = delete;
   FaxServiceProcess& operator=(const FaxServiceProcess&) = delete;
 

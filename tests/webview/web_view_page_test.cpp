@@ -421,13 +421,22 @@ TEST_F(PageTest, MessagesFromOtherOriginsAreDropped) {
   sync_marker("after the frame");
   EXPECT_EQ(new_log().find("message from a foreign frame"), std::string::npos);
 
-  // The page's view navigated to another origin: its messages are dropped with a line.
+  // The view refuses to show another origin's document.
   const std::string foreign = service.url("/foreign.html");
   webkit_web_view_load_uri(page_web_view(), foreign.c_str());
   EXPECT_TRUE(pump_until([&] {
-    return log_has("[bridge] Message from " + foreign + " dropped: not a page of the ui folder");
+    return log_has("[webview] Navigation refused, opened in the system browser: " + foreign);
   })) << log_text();
+  // A foreign document put in place behind the policy's back: its messages and every delivery
+  // to the page are dropped with a line.
+  webkit_web_view_load_alternate_html(page_web_view(),
+                                      read_file(root->path() + "/ui/foreign/foreign.html").c_str(),
+                                      foreign.c_str(), nullptr);
+  EXPECT_TRUE(pump_until([&] { return log_has(" dropped: not a page of the ui folder"); }))
+      << log_text();
   EXPECT_EQ(new_log().find("[JS] message from a foreign page"), std::string::npos);
+  run_page_script(u"window.telvana.handleCallback('telvanaprinter://leak')");
+  EXPECT_TRUE(log_has("[bridge] Delivery dropped: the view shows " + foreign + ", not the page"));
 
   webkit_web_view_load_uri(page_web_view(), page_address(true).c_str());
   ASSERT_TRUE(pump_until(

@@ -1,0 +1,102 @@
+// The doors of the page in the real program: where its view may go, what it may open, and how
+// it comes back when its web process dies. A test page of our own is driven by callback URLs
+// handed over by second starts; the desktop's handlers are recorders in the program's home.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/app_process.h"
+#include "tests/support/fax_service_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class PageDoors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') GTEST_SKIP() << "DISPLAY is not set";
+    ASSERT_TRUE(service.started());
+    app.set_executable(
+        install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/webview/doors"));
+    std::string defaults = "[Default Applications]\n";
+    for (const char* scheme : {"http", "https", "mailto", "file", "smb"}) {
+      defaults += register_recorder(scheme);
+    }
+    ASSERT_TRUE(write_file(app.home() + "/config/mimeapps.list", defaults));
+  }
+  void TearDown() override {
+    if (app.running()) app.stop(SIGKILL);
+  }
+
+  // A desktop entry for scheme whose program appends its URL to opened(); its default line.
+  std::string register_recorder(const std::string& scheme) {
+    const std::string script = app.home() + "/record.sh";
+    write_file(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened_path() + "'\n");
+    chmod(script.c_str(), 0755);
+    std::filesystem::create_directories(app.home() + "/data/applications");
+    std::filesystem::create_directories(app.home() + "/config");
+    write_file(app.home() + "/data/applications/test-" + scheme + ".desktop",
+               "[Desktop Entry]\nType=Application\nName=Test\nExec=" + script +
+                   " %u\nMimeType=x-scheme-handler/" + scheme + ";\nNoDisplay=true\n");
+    return "x-scheme-handler/" + scheme + "=test-" + scheme + ".desktop\n";
+  }
+  std::string opened_path() const { return app.home() + "/opened.txt"; }
+  std::string opened() const { return read_file(opened_path()); }
+
+  bool log_has(const std::string& text, std::size_t count = 1) {
+    return wait_until([&] { return count_of(app.log(), text) >= count || !app.running(); }) &&
+           count_of(app.log(), text) >= count;
+  }
+  // Hands the page a command; true once the page has run it.
+  bool command(const std::string& text) {
+    const std::size_t before = count_of(app.log(), "[JS] log: command " + text + "\n");
+    return app.run_again({"telvanaprinter://" + text}) == 0 &&
+           log_has("[JS] log: command " + text + "\n", before + 1);
+  }
+
+  TempDir install;
+  AppProcess app;
+  FaxServiceProcess service{"demo-token",
+                            std::string(TELVANA_SOURCE_DIR) + "/tests/webview/pages/foreign"};
+};
+
+TEST_F(PageDoors, TheViewShowsOnlyThePageAndHandsWebAddressesToTheBrowser) {
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(log_has("[JS] log: page ready\n")) << app.log() << app.stderr_text();
+  const std::string foreign = service.url("/foreign.html");
+  struct Case {
+    std::string command;
+    std::string line;    // the refusal's log line
+    std::string opened;  // what the system browser got, empty for nothing
+  } cases[] = {
+      {"link?" + foreign, "Navigation refused, opened in the system browser: " + foreign, foreign},
+      {"assign?" + foreign, "Navigation refused, opened in the system browser: " + foreign,
+       foreign},
+      {"assign?" + service.url("/redirect?to=") + foreign,
+       "Navigation refused, opened in the system browser: " + foreign, foreign},
+      {"blank?" + foreign, "New window refused, opened in the system browser: " + foreign, foreign},
+      {"blank?smb://host/share", "New window refused: smb://host/share", ""},
+      {"link?smb://host/share", "Navigation refused: smb://host/share", ""},
+  };
+  std::string expected_opened;
+  for (const Case& c : cases) {
+    const std::size_t before = count_of(app.log(), "[webview] " + c.line + "\n");
+    ASSERT_TRUE(command(c.command)) << c.command << "\n" << app.log();
+    EXPECT_TRUE(log_has("[webview] " + c.line + "\n", before + 1)) << c.command << "\n"
+                                                                   << app.log();
+    if (!c.opened.empty()) expected_opened += c.opened + "\n";
+    EXPECT_TRUE(wait_until([&] { return opened() == expected_opened; })) << c.command << opened();
+  }
+  // The page is still the one shown: it takes the next hand-off, and no foreign document ever
+  // sent a message or received a delivery.
+  ASSERT_TRUE(command("alive"));
+  EXPECT_EQ(count_of(app.log(), "message from a foreign page"), 0u);
+  EXPECT_EQ(count_of(app.log(), "dropped"), 0u);
+}
+
+}  // namespace
