@@ -59,11 +59,15 @@ struct Attempt {
   bool response_started = false;
   long response_status = 0;
   bool response_has_location = false;
+  // curl follows redirects itself in this exchange (GET); a POST follows them here.
+  bool follows_redirects = true;
   // The headers of a response that is not followed to another URL are complete.
   bool final_headers_done = false;
   // The last complete response was a redirect (3xx with a Location).
   long redirect_status = 0;
   std::optional<std::string> body;
+  // The response body went over HTTP_RESPONSE_BODY_LIMIT; reading stopped there.
+  bool body_too_large = false;
   CURLcode code = CURLE_OK;
   long status = 0;
 };
@@ -94,6 +98,11 @@ int seek_body(void* user, curl_off_t offset, int origin) {
 size_t write_body(char* data, size_t size, size_t count, void* user) {
   auto* attempt = static_cast<Attempt*>(user);
   if (!attempt->body) attempt->body.emplace();
+  if (attempt->body->size() + size * count > HTTP_RESPONSE_BODY_LIMIT) {
+    attempt->body_too_large = true;
+    attempt->body.reset();
+    return 0;
+  }
   attempt->body->append(data, size * count);
   return size * count;
 }
@@ -121,7 +130,8 @@ size_t read_header(char* data, size_t size, size_t count, void* user) {
     attempt->response_has_location = true;
   } else if (line == "\r\n" || line == "\n") {
     const long status = attempt->response_status;
-    if (status >= 300 && status < 400 && attempt->response_has_location) {
+    if (status >= 300 && status < 400 && attempt->response_has_location &&
+        attempt->follows_redirects) {
       attempt->redirect_status = status;
     } else if (status >= 200) {
       attempt->final_headers_done = true;
@@ -247,6 +257,9 @@ void set_common_options(CURL* handle, const HttpUrl& url, const HttpOptions& opt
   curl_easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
   // A secure exchange is never redirected to a plain one.
   curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, url.secure ? "https" : "http,https");
+  // A body whose announced length is over the limit is refused before it is read.
+  curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(HTTP_RESPONSE_BODY_LIMIT));
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, options.connect_timeout_seconds);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.stall_timeout_seconds);
@@ -261,10 +274,20 @@ void set_common_options(CURL* handle, const HttpUrl& url, const HttpOptions& opt
   curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, &attempt);
 }
 
-// Runs the transfer on handle and closes it, so that the connection's end is known.
-void perform(CurlHandle handle, Attempt& attempt) {
+// Runs the transfer on handle and closes it, so that the connection's end is known. With
+// redirect_to, a redirect answer that was not followed gives the URL it names there.
+void perform(CurlHandle handle, Attempt& attempt, std::optional<HttpUrl>* redirect_to = nullptr) {
   attempt.code = curl_easy_perform(handle.get());
   curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &attempt.status);
+  char* location = nullptr;
+  if (redirect_to != nullptr &&
+      curl_easy_getinfo(handle.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+      location != nullptr) {
+    if (const auto wide = utf8_to_wide(std::string_view(location))) {
+      auto parsed = parse_http_url(*wide);
+      if (auto* url = std::get_if<HttpUrl>(&parsed)) *redirect_to = std::move(*url);
+    }
+  }
   handle.reset();
 }
 
@@ -301,7 +324,15 @@ const char* phase_step(Phase phase) {
   return STEP_SEND;
 }
 
+bool body_too_large(const Attempt& attempt) {
+  return attempt.body_too_large || attempt.code == CURLE_FILESIZE_EXCEEDED;
+}
+
 }  // namespace
+
+bool has_line_break_or_nul(std::u16string_view text) {
+  return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
+}
 
 void http_client_init() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -314,6 +345,10 @@ HttpResult http_get(std::u16string_view url) {
 
 HttpResult http_get(std::u16string_view url, const HttpOptions& options) {
   HttpResult result;
+  if (has_line_break_or_nul(url)) {
+    result.error = URL_CONTROL_ERROR;
+    return result;
+  }
   auto parsed = parse_http_url(url);
   if (!std::holds_alternative<HttpUrl>(parsed)) {
     result.error = "Cannot parse URL";
@@ -333,6 +368,10 @@ HttpResult http_get(std::u16string_view url, const HttpOptions& options) {
   set_common_options(handle.get(), std::get<HttpUrl>(parsed), options, attempt);
   curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, headers.get());
   perform(std::move(handle), attempt);
+  if (body_too_large(attempt)) {
+    result.error = GET_TOO_LARGE_ERROR;
+    return result;
+  }
   if (attempt.code == CURLE_OK || refused_redirect(attempt)) {
     result.status =
         static_cast<uint32_t>(attempt.code == CURLE_OK ? attempt.status : attempt.redirect_status);
@@ -368,6 +407,10 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
   // request for one is always answered with none.
   (void)no_client_certificate;
   HttpResult result;
+  if (has_line_break_or_nul(url)) {
+    result.error = URL_CONTROL_ERROR;
+    return result;
+  }
   auto parsed = parse_http_url(url);
   if (auto* code = std::get_if<CURLcode>(&parsed)) {
     result.error = error_text(STEP_CRACK_URL, *code);
@@ -384,7 +427,11 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
     return result;
   }
 
-  for (int resends = 0;;) {
+  // A redirect is followed only when it keeps the method and body (307, 308) and stays at the same
+  // scheme, host and port; any other redirect answer is the response as it stands.
+  HttpUrl redirected;
+  const HttpUrl* target_url = &target;
+  for (int resends = 0, redirects = 0;;) {
     CurlHandle handle(curl_easy_init());
     if (!handle) {
       result.error = error_text(STEP_OPEN, CURLE_FAILED_INIT);
@@ -392,7 +439,9 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
     }
     Attempt attempt;
     attempt.source = &source;
-    set_common_options(handle.get(), target, options, attempt);
+    attempt.follows_redirects = false;
+    set_common_options(handle.get(), *target_url, options, attempt);
+    curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle.get(), CURLOPT_POST, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE_LARGE,
                      static_cast<curl_off_t>(source.length));
@@ -402,12 +451,23 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
     curl_easy_setopt(handle.get(), CURLOPT_SEEKDATA, &attempt);
     curl_easy_setopt(handle.get(), CURLOPT_UPLOAD_BUFFERSIZE, UPLOAD_BUFFER_SIZE);
     curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, header_list.get());
-    perform(std::move(handle), attempt);
+    std::optional<HttpUrl> next;
+    perform(std::move(handle), attempt, &next);
+    if (body_too_large(attempt)) {
+      result.error = error_text(STEP_READ, CURLE_FILESIZE_EXCEEDED);
+      return result;
+    }
 
-    if (attempt.code == CURLE_OK || refused_redirect(attempt)) {
-      result.status = static_cast<uint32_t>(attempt.code == CURLE_OK ? attempt.status
-                                                                     : attempt.redirect_status);
-      if (attempt.code == CURLE_OK) result.body = std::move(attempt.body);
+    if (attempt.code == CURLE_OK) {
+      if ((attempt.status == 307 || attempt.status == 308) && next &&
+          same_origin(*next, *target_url) && redirects < MAX_REDIRECTS) {
+        ++redirects;
+        redirected = std::move(*next);
+        target_url = &redirected;
+        continue;
+      }
+      result.status = static_cast<uint32_t>(attempt.status);
+      result.body = std::move(attempt.body);
       return result;
     }
     const Phase phase = failure_phase(attempt);

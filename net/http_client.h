@@ -16,6 +16,18 @@ struct HttpResult {
   std::optional<std::string> error;
 };
 
+// A response body longer than this is not read: the exchange fails.
+inline constexpr uint64_t HTTP_RESPONSE_BODY_LIMIT = 16 * 1024 * 1024;
+
+// The failure text of a URL holding CR, LF or NUL, which is refused before anything is sent.
+inline constexpr const char* URL_CONTROL_ERROR = "URL contains CR, LF or NUL";
+
+// The failure text of http_get for a response body over the limit.
+inline constexpr const char* GET_TOO_LARGE_ERROR = "Response too large (over 16 MiB)";
+
+// True when text holds CR, LF or NUL: it cannot go into a request line or header value.
+bool has_line_break_or_nul(std::u16string_view text);
+
 // Limits of one exchange. The defaults are the platform's; tests shorten them.
 struct HttpOptions {
   long connect_timeout_seconds = 60;
@@ -39,12 +51,13 @@ struct HttpBodySource {
 void http_client_init();
 
 // GETs url. Failures give short fixed texts; a failure while the body arrives is not one: the
-// body read so far is returned with the status.
+// body read so far is returned with the status. A body over the limit is a failure.
 HttpResult http_get(std::u16string_view url);
 HttpResult http_get(std::u16string_view url, const HttpOptions& options);
 
 // POSTs body to url with headers (complete header lines separated by CR LF, or absent). Failures
-// give "<step> failed (WinHTTP <code>: <message>)"; a partial response body is discarded.
+// give "<step> failed (WinHTTP <code>: <message>)"; a partial response body is discarded, and a
+// body over the limit fails at reading (curl's code 63).
 // no_client_certificate answers a server's request for a client certificate with none.
 HttpResult http_post(std::u16string_view url, std::optional<std::u16string_view> headers,
                      std::string_view body, bool no_client_certificate);

@@ -16,6 +16,15 @@ std::string url_part(CURLU* url, CURLUPart part) {
   return value;
 }
 
+// The URL's port, the scheme's default when none is given.
+std::string url_port(CURLU* url) {
+  char* text = nullptr;
+  if (curl_url_get(url, CURLUPART_PORT, &text, CURLU_DEFAULT_PORT) != CURLUE_OK) return {};
+  std::string value(text);
+  curl_free(text);
+  return value;
+}
+
 // Length of UTF-8 text in UTF-16 units.
 std::size_t wide_length(const std::string& text) {
   return utf8_to_wide(text)->size();
@@ -45,4 +54,10 @@ std::variant<HttpUrl, CURLcode> parse_http_url(std::u16string_view url) {
   if (!fragment.empty()) target += "#" + fragment;
   if (wide_length(target) >= URL_PATH_LIMIT) return CURLE_URL_MALFORMAT;
   return HttpUrl{std::move(parts), scheme == "https"};
+}
+
+bool same_origin(const HttpUrl& a, const HttpUrl& b) {
+  return a.secure == b.secure &&
+         url_part(a.parts.get(), CURLUPART_HOST) == url_part(b.parts.get(), CURLUPART_HOST) &&
+         url_port(a.parts.get()) == url_port(b.parts.get());
 }

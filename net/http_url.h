@@ -26,3 +26,6 @@ struct HttpUrl {
 // Parses url; on failure the curl code that names why: CURLE_UNSUPPORTED_PROTOCOL for a scheme
 // other than http and https, CURLE_URL_MALFORMAT for anything else that cannot be used.
 std::variant<HttpUrl, CURLcode> parse_http_url(std::u16string_view url);
+
+// True when a and b have the same scheme, host and port (a default port counts as given).
+bool same_origin(const HttpUrl& a, const HttpUrl& b);

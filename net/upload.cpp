@@ -24,6 +24,7 @@ constexpr int UPLOAD_SIZE_LIMIT_MB = 150;
 constexpr std::u16string_view CANNOT_READ_FILE = u"Cannot read file";
 constexpr std::u16string_view NATIVE_HANDLED = u"native_handled";
 constexpr std::u16string_view TOO_LARGE_CAPTION = u"File cannot be faxed";
+constexpr std::u16string_view TOKEN_CONTROL_ERROR = u"Token contains CR, LF or NUL";
 
 // A file descriptor closed when it goes out of scope.
 class Fd {
@@ -141,6 +142,12 @@ void upload_worker(std::unique_ptr<BridgeRequest> request) {
   const std::u16string url = request->third.value_or(u"");
   request.reset();
 
+  // A token holding a line break would end its header and start others of its own.
+  if (has_line_break_or_nul(token)) {
+    log_printf(u"[uploadPrintedFile] Refused: the token contains CR, LF or NUL");
+    post_upload_error(path, TOKEN_CONTROL_ERROR);
+    return;
+  }
   OpenedFile opened;
   if (!open_printed_file(path, opened)) {
     post_upload_error(path, CANNOT_READ_FILE);

@@ -25,11 +25,35 @@ std::string current_upload_boundary() {
                          static_cast<uint32_t>(syscall(SYS_gettid)));
 }
 
+std::string multipart_file_name(std::string_view file_name) {
+  std::string encoded;
+  encoded.reserve(file_name.size());
+  for (const char c : file_name) {
+    switch (c) {
+      case '"':
+        encoded += "%22";
+        break;
+      case '\\':
+        encoded += "%5C";
+        break;
+      case '\r':
+        encoded += "%0D";
+        break;
+      case '\n':
+        encoded += "%0A";
+        break;
+      default:
+        encoded += c;
+    }
+  }
+  return encoded;
+}
+
 std::string multipart_head(std::string_view boundary, std::string_view file_name) {
   std::string head;
   head.append("--").append(boundary).append("\r\n");
   head.append("Content-Disposition: form-data; name=\"file\"; filename=\"");
-  head.append(file_name).append("\"\r\n");
+  head.append(multipart_file_name(file_name)).append("\"\r\n");
   head.append("Content-Type: application/pdf\r\n\r\n");
   return head;
 }

@@ -13,8 +13,13 @@ std::string upload_boundary(uint32_t tick_count, uint32_t thread_id);
 // The boundary of an upload started now on the calling thread.
 std::string current_upload_boundary();
 
-// The bytes before the file's: boundary line, part headers naming file_name (UTF-8, whole), and
-// the blank line.
+// file_name as it stands between the quotes of a part's filename parameter: a double quote,
+// backslash, CR or LF, which would end or change the value, is percent-encoded (%22, %5C, %0D,
+// %0A) as browsers encode form file names; everything else is kept.
+std::string multipart_file_name(std::string_view file_name);
+
+// The bytes before the file's: boundary line, part headers naming file_name (UTF-8, whole, with
+// multipart_file_name's encoding), and the blank line.
 std::string multipart_head(std::string_view boundary, std::string_view file_name);
 
 // The bytes after the file's: CR LF and the closing boundary line.

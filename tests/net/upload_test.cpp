@@ -17,6 +17,8 @@
 #include "tests/net/lib_server.h"
 #include "tests/net/loopback_server.h"
 #include "tests/net/page_capture.h"
+#include "tests/support/app_process.h"
+#include "tests/support/fax_service_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -182,6 +184,163 @@ TEST_F(UploadTest, ResponsesMapToTheResultAndLogLine) {
     EXPECT_NE(log.find(test.log_line), std::string::npos) << log;
     EXPECT_TRUE(exists(path));
   }
+}
+
+TEST_F(UploadTest, FileNamesCannotEndOrExtendTheirPartHeader) {
+  // The fax stand-in parses the body with Python's own multipart (email) parser.
+  FaxServiceProcess service(TOKEN);
+  ASSERT_TRUE(service.started());
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\"b.pdf", "a%22b.pdf"},
+      {"x\"; name=\"evil\"; filename=\"evil.pdf", "x%22; name=%22evil%22; filename=%22evil.pdf"},
+      {"back\\slash\\.pdf", "back%5Cslash%5C.pdf"},
+      {"line\r\nContent-Type: text-html\r\n\r\nx.pdf",
+       "line%0D%0AContent-Type: text-html%0D%0A%0D%0Ax.pdf"},
+      {"100% plain;=.pdf", "100% plain;=.pdf"},
+  };
+  for (const auto& [name, sent] : cases) {
+    SCOPED_TRACE(sent);
+    const std::string path = output_ + "/" + name;
+    ASSERT_TRUE(write_file(path, "%PDF-1.4 named"));
+    ASSERT_EQ(upload(path, service.url("/upload")).size(), 1u);
+    const std::string requests = service.requests();
+    const std::string last = requests.substr(requests.rfind("{\"method\""));
+    EXPECT_NE(last.find("\"files\": [{\"name\": \"" + sent + "\", \"size\": 14,"),
+              std::string::npos)
+        << last;
+    EXPECT_EQ(count_of(last, "\"name\": "), 1u) << last;
+  }
+}
+
+TEST_F(UploadTest, RedirectsKeepMethodAndBodyOnlyWithinTheSameOrigin) {
+  const std::string path = output_ + "/job.pdf";
+  ASSERT_TRUE(write_file(path, "%PDF-1.4 redirected"));
+  std::vector<std::string> arrived;  // method and body of each request that reached /final
+  LibServer server(std::make_unique<httplib::Server>());
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+  server.server().Post(R"(/r/(\d+))",
+                       [&](const httplib::Request& request, httplib::Response& response) {
+                         response.set_redirect(base + "/final", std::stoi(request.matches[1]));
+                         response.set_content("moved", "text/plain");
+                       });
+  server.server().Post("/cross", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("http://localhost:" + std::to_string(server.port()) + "/final", 307);
+    response.set_content("moved", "text/plain");
+  });
+  auto final_handler = [&](const httplib::Request& request, httplib::Response& response) {
+    arrived.push_back(
+        request.method + " " +
+        (request.has_file("file") ? request.get_file_value("file").content : request.body));
+    response.set_content("{\"path\":\"stored\"}", "application/json");
+  };
+  server.server().Post("/final", final_handler);
+  server.server().Get("/final", final_handler);
+
+  struct Case {
+    std::string target;
+    std::optional<std::u16string> upload_error;  // absent: stored
+    std::optional<std::u16string> token_error;   // absent: the final answer
+  };
+  const Case cases[] = {
+      {"/r/301", u"HTTP 301", u"HTTP 301: moved"}, {"/r/302", u"HTTP 302", u"HTTP 302: moved"},
+      {"/r/303", u"HTTP 303", u"HTTP 303: moved"}, {"/r/307", std::nullopt, std::nullopt},
+      {"/r/308", std::nullopt, std::nullopt},      {"/cross", u"HTTP 307", u"HTTP 307: moved"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    arrived.clear();
+    expect_result(upload(path, base + c.target), path,
+                  c.upload_error ? std::nullopt : std::optional<std::u16string>(u"stored"),
+                  c.upload_error);
+    auto request = std::make_unique<BridgeRequest>();
+    request->first = wide(base + c.target);
+    request->second = u"grant_type=code";
+    const auto events = page_.run_worker(token_relay_worker, std::move(request));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(
+        events[0].text,
+        PageCapture::token_script(
+            c.token_error ? std::nullopt : std::optional<std::u16string>(u"{\"path\":\"stored\"}"),
+            c.token_error));
+    if (c.upload_error) {
+      EXPECT_TRUE(arrived.empty()) << arrived.front();
+    } else {
+      ASSERT_EQ(arrived.size(), 2u);
+      EXPECT_EQ(arrived[0], "POST %PDF-1.4 redirected");
+      EXPECT_EQ(arrived[1], "POST grant_type=code");
+    }
+  }
+}
+
+TEST_F(UploadTest, OversizedAnswersAndLineBreaksFailBeforeAnythingIsKept) {
+  const std::string path = output_ + "/job.pdf";
+  ASSERT_TRUE(write_file(path, "%PDF"));
+  const uint64_t limit = HTTP_RESPONSE_BODY_LIMIT;
+  // Every request is answered with a body of `size` bytes, announced or in chunks.
+  uint64_t size = 0;
+  bool chunked = false;
+  RawServer server([&](int fd, int) {
+    if (!read_request(fd)) return;
+    if (!chunked) {
+      send_text(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) +
+                        "\r\nConnection: close\r\n\r\n");
+    } else {
+      send_text(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n");
+    }
+    const std::string block(1024 * 1024, 'b');
+    for (uint64_t sent = 0; sent < size;) {
+      const std::string piece = block.substr(0, std::min<uint64_t>(block.size(), size - sent));
+      char length[32];
+      std::snprintf(length, sizeof length, "%zx\r\n", piece.size());
+      if (chunked && !send_text(fd, length)) return;
+      if (!send_text(fd, piece) || (chunked && !send_text(fd, "\r\n"))) return;
+      sent += piece.size();
+    }
+    if (chunked) send_text(fd, "0\r\n\r\n");
+  });
+  const std::u16string read_failed =
+      u"WinHttpReadData failed (WinHTTP 63: Maximum file size exceeded)";
+  auto run = [&](Worker worker, std::u16string first, std::u16string second, std::u16string third) {
+    auto request = std::make_unique<BridgeRequest>();
+    request->first = first;
+    request->second = second;
+    if (worker == upload_worker) request->third = third;
+    const auto events = page_.run_worker(worker, std::move(request));
+    return events.size() == 1 ? events[0].text : u"(not one event)";
+  };
+  const std::u16string url = wide(server.url("/x"));
+  for (const bool in_chunks : {false, true}) {
+    SCOPED_TRACE(in_chunks ? "chunked" : "announced");
+    chunked = in_chunks;
+    size = limit + 1;
+    EXPECT_EQ(run(http_get_relay_worker, u"g", url, u""),
+              PageCapture::http_get_script(u"g", std::nullopt, wide(GET_TOO_LARGE_ERROR)));
+    EXPECT_EQ(run(token_relay_worker, url, u"a=b", u""),
+              PageCapture::token_script(std::nullopt, read_failed));
+    EXPECT_EQ(run(upload_worker, wide(path), wide(TOKEN), url),
+              PageCapture::upload_script(wide(path), std::nullopt, read_failed));
+    // A body of exactly the limit is an answer like any other.
+    size = limit;
+    EXPECT_EQ(run(http_get_relay_worker, u"g", url, u""),
+              PageCapture::http_get_script(u"g", std::u16string(limit, u'b'), std::nullopt));
+  }
+
+  // A token or URL that would end its line is refused before any connection is made.
+  const int connections = server.connections();
+  const std::u16string bad_url = url + u"\r\nX-Injected: 1";
+  EXPECT_EQ(run(upload_worker, wide(path), u"tok\r\nX-Injected: 1", url),
+            PageCapture::upload_script(wide(path), std::nullopt, u"Token contains CR, LF or NUL"));
+  EXPECT_EQ(run(upload_worker, wide(path), std::u16string(u"tok\0en", 6), url),
+            PageCapture::upload_script(wide(path), std::nullopt, u"Token contains CR, LF or NUL"));
+  EXPECT_EQ(run(upload_worker, wide(path), wide(TOKEN), bad_url),
+            PageCapture::upload_script(wide(path), std::nullopt, wide(URL_CONTROL_ERROR)));
+  EXPECT_EQ(run(token_relay_worker, url + u"\n", u"a=b", u""),
+            PageCapture::token_script(std::nullopt, wide(URL_CONTROL_ERROR)));
+  EXPECT_EQ(run(http_get_relay_worker, u"g", bad_url, u""),
+            PageCapture::http_get_script(u"g", std::nullopt, wide(URL_CONTROL_ERROR)));
+  EXPECT_EQ(server.connections(), connections);
+  EXPECT_NE(log_text().find("[uploadPrintedFile] Refused: the token contains CR, LF or NUL"),
+            std::string::npos);
 }
 
 TEST_F(UploadTest, FailedExchangeGivesItsFailureText) {
