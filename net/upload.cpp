@@ -58,6 +58,11 @@ bool open_printed_file(std::u16string_view path, OpenedFile& opened) {
     log_printf(u"[uploadPrintedFile] Refused: not a file in the output folder: %s", path);
     return false;
   }
+  // Only printed documents leave the machine: never the log or any other file of the folder.
+  if (!is_pdf_name(*name)) {
+    log_printf(u"[uploadPrintedFile] Refused: not a printed PDF: %s", path);
+    return false;
+  }
   const std::string folder = *wide_to_utf8(app_config().output_folder);
   opened.folder.emplace(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (opened.folder->get() < 0) return false;
