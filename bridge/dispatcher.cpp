@@ -66,6 +66,18 @@ bool is_deeplink(std::u16string_view url) {
   return true;
 }
 
+// True for the schemes a browser or mail program should open: http, https and mailto, in any
+// case. Other schemes (files, shares, the app's own callbacks) would start other programs.
+bool is_browser_url(std::u16string_view url) {
+  const std::size_t colon = url.find(u':');
+  if (colon == std::u16string_view::npos) return false;
+  std::u16string scheme(url.substr(0, colon));
+  for (char16_t& c : scheme) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return scheme == u"http" || scheme == u"https" || scheme == u"mailto";
+}
+
 }  // namespace
 
 void on_web_message(std::u16string_view message) {
@@ -111,6 +123,10 @@ void open_browser(std::optional<std::u16string_view> url) {
   if (!url || url->empty()) return;
   const std::string url_utf8 = wide_to_utf8(*url).value_or("");
   if (!is_deeplink(*url)) {
+    if (!is_browser_url(*url)) {
+      log_printf(u"[openBrowser] Refused: %s", *url);
+      return;
+    }
     log_printf(u"[openBrowser] %s", *url);
     open_uri(url_utf8);
     return;

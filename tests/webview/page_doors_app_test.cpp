@@ -99,4 +99,35 @@ TEST_F(PageDoors, TheViewShowsOnlyThePageAndHandsWebAddressesToTheBrowser) {
   EXPECT_EQ(count_of(app.log(), "dropped"), 0u);
 }
 
+TEST_F(PageDoors, OpenBrowserOpensOnlyWebAndMailAddresses) {
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(log_has("[JS] log: page ready\n")) << app.log() << app.stderr_text();
+  const struct {
+    std::string url;
+    bool opened;
+  } cases[] = {
+      {"https://fax.example.com/signin?next=%2Fhome", true},
+      {"HTTP://fax.example.com/", true},
+      {"mailto:support@example.com", true},
+      {"file:///etc/passwd", false},
+      {"smb://host/share", false},
+      {"telvanaprinter://refused", false},
+      {"javascript:alert(1)", false},
+      {"ftp://host/file", false},
+      {"no-scheme-at-all", false},
+  };
+  std::string expected_opened;
+  for (const auto& c : cases) {
+    ASSERT_TRUE(command("browser?" + c.url)) << c.url;
+    const std::string line =
+        c.opened ? "[openBrowser] " + c.url : "[openBrowser] Refused: " + c.url;
+    EXPECT_TRUE(log_has(line + "\n")) << c.url << "\n" << app.log();
+    if (c.opened) expected_opened += c.url + "\n";
+    EXPECT_TRUE(wait_until([&] { return opened() == expected_opened; })) << c.url << opened();
+  }
+  // The app's own scheme never started a second instance of it.
+  ASSERT_TRUE(command("alive"));
+  EXPECT_EQ(count_of(app.log(), "command refused"), 0u);
+}
+
 }  // namespace
