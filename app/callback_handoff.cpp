@@ -2,6 +2,7 @@
 #include "app/callback_handoff.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -75,7 +76,8 @@ std::optional<std::string> handoff_socket_path() {
 }
 
 HandoffOutcome send_handoff(const std::string& socket_path, std::string_view frame,
-                            std::chrono::milliseconds retry_for) {
+                            std::chrono::milliseconds retry_for,
+                            std::chrono::milliseconds answer_within) {
   HandoffOutcome outcome;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -88,7 +90,14 @@ HandoffOutcome send_handoff(const std::string& socket_path, std::string_view fra
     if (socket_fd.fd < 0) return outcome;
     if (connect(socket_fd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       outcome.listener_found = true;
+      // A running instance that hangs must not hang every later start: the exchange is bounded.
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(answer_within);
+      const timeval limit{static_cast<time_t>(seconds.count()), 0};
+      setsockopt(socket_fd.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+      setsockopt(socket_fd.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+      errno = 0;
       if (send_all(socket_fd.fd, frame)) outcome.answer = read_answer(socket_fd.fd);
+      outcome.timed_out = !outcome.answer && (errno == EAGAIN || errno == EWOULDBLOCK);
       return outcome;
     }
     // No socket yet, or a stale one nobody listens on: the instance may still be starting.
@@ -104,8 +113,14 @@ void handle_second_instance(const std::string& command_line) {
   const std::optional<std::u16string> url = extract_callback_url(*utf8_to_wide(command_line));
   const std::string frame = encode_handoff_frame(url);
   const std::optional<std::string> path = handoff_socket_path();
-  if (!path || !send_handoff(*path, frame, HANDOFF_CONNECT_RETRY).listener_found) {
+  const HandoffOutcome outcome =
+      path ? send_handoff(*path, frame, HANDOFF_CONNECT_RETRY, HANDOFF_ANSWER_WAIT)
+           : HandoffOutcome{};
+  if (!outcome.listener_found) {
     log_printf(u"[callback] No existing window found - app not running?");
+  } else if (outcome.timed_out) {
+    log_printf(u"[callback] No answer from the running instance within %d s - giving up",
+               static_cast<int>(HANDOFF_ANSWER_WAIT.count() / 1000));
   }
 }
 

@@ -19,6 +19,9 @@ inline constexpr const char* HANDOFF_SOCKET_NAME = "TelvanaPrintApp.sock";
 // still starting up and not yet listening.
 inline constexpr std::chrono::milliseconds HANDOFF_CONNECT_RETRY{5000};
 
+// How long a second start waits for the running instance's answer before it gives up.
+inline constexpr std::chrono::milliseconds HANDOFF_ANSWER_WAIT{10000};
+
 // The callback URL in a command line: from the first "telvanaprinter://" up to, not including,
 // the first space, double quote or the end. Absent when the prefix does not occur.
 std::optional<std::u16string> extract_callback_url(std::u16string_view command_line);
@@ -30,12 +33,15 @@ std::optional<std::string> handoff_socket_path();
 struct HandoffOutcome {
   bool listener_found = false;         // a running instance accepted the connection
   std::optional<std::int32_t> answer;  // its answer, absent when it closed without one
+  bool timed_out = false;              // no answer came within the time given
 };
 
 // Connects to socket_path (retrying for retry_for while nobody listens there yet), sends frame
-// and waits, without a time limit, until the receiver answers or closes the connection.
+// and waits until the receiver answers or closes the connection, each of the sending and the
+// waiting for at most answer_within (whole seconds).
 HandoffOutcome send_handoff(const std::string& socket_path, std::string_view frame,
-                            std::chrono::milliseconds retry_for);
+                            std::chrono::milliseconds retry_for,
+                            std::chrono::milliseconds answer_within = HANDOFF_ANSWER_WAIT);
 
 // The second start's hand-off: logs the command line, and sends its callback URL (or an empty
 // frame, which only brings the window forward) to the running instance.

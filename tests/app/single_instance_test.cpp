@@ -8,9 +8,12 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <future>
 #include <thread>
 #include <vector>
@@ -152,6 +155,42 @@ TEST_F(SecondStart, WaitsForAnInstanceThatIsStillStartingUp) {
   EXPECT_EQ(run.get(), 0);
   ASSERT_EQ(frames_received.size(), 1u);
   EXPECT_EQ(frames_received[0].text, u"telvanaprinter://late");
+  EXPECT_FALSE(contains(app.log(), "No existing window found"));
+}
+
+TEST_F(SecondStart, AHungInstanceIsGivenUpAfterTenSeconds) {
+  // Instances that hang: one whose socket queues the connection but is never served, one that
+  // takes the frame and never answers.
+  for (const bool reads_frame : {false, true}) {
+    SCOPED_TRACE(reads_frame ? "reads and never answers" : "never accepts");
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_path().c_str(), sizeof address.sun_path - 1);
+    unlink(socket_path().c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    std::thread reader;
+    if (reads_frame) {
+      reader = std::thread([listener] {
+        const int connection = accept(listener, nullptr, nullptr);
+        char buffer[256];
+        while (connection >= 0 && recv(connection, buffer, sizeof buffer, 0) > 0) {
+        }
+        if (connection >= 0) close(connection);
+      });
+    }
+    const std::size_t before = count_of(app.log(), "[callback] No answer from the running");
+    EXPECT_EQ(app.run_again({"telvanaprinter://hung"}, std::chrono::seconds(30)), 0);
+    EXPECT_EQ(count_of(app.log(),
+                       "[callback] No answer from the running instance within 10 s - "
+                       "giving up\n"),
+              before + 1)
+        << app.log();
+    shutdown(listener, SHUT_RDWR);
+    close(listener);
+    if (reader.joinable()) reader.join();
+  }
   EXPECT_FALSE(contains(app.log(), "No existing window found"));
 }
 
