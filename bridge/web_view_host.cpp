@@ -240,7 +240,9 @@ WebKitUserContentManager* make_content_manager() {
 void on_controller_created(void*) {
   GtkWindow* window = host_window();
   if (window == nullptr) {
-    fail_creation(u"WebView2 initialization failed.\nPlease install the WebView2 Runtime.");
+    fail_creation(
+        u"Web view initialization failed.\nPlease install the WebKitGTK 4.1 library (Debian "
+        u"package libwebkit2gtk-4.1-0).");
     return;
   }
   WebKitUserContentManager* content = make_content_manager();
@@ -275,8 +277,8 @@ void on_environment_created(void*) {
       !g_file_test(profile.c_str(), G_FILE_TEST_IS_DIR)) {
     log_printf(u"[webview] Cannot create the profile folder %s", profile);
     fail_creation(
-        u"Could not create WebView2 environment.\nPlease install the WebView2 Runtime from "
-        u"Microsoft.");
+        u"Could not create the web view environment.\nPlease install the WebKitGTK 4.1 library "
+        u"(Debian package libwebkit2gtk-4.1-0).");
     return;
   }
   const std::string cache = profile + "/cache";

@@ -40,11 +40,13 @@ TEST(WebViewCreation, FailuresShowTheirBoxAndEndWithCode1) {
   if (!display_available()) GTEST_SKIP() << "DISPLAY is not set";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(create_and_exit(true, true), testing::ExitedWithCode(1),
-              "box\\[Could not create WebView2 environment.\nPlease install the WebView2 "
-              "Runtime from Microsoft.\\|Telvana Print-to-Fax\\|error\\]\nstate=1");
+              "box\\[Could not create the web view environment.\nPlease install the WebKitGTK "
+              "4.1 library \\(Debian package libwebkit2gtk-4.1-0\\).\\|Telvana "
+              "Print-to-Fax\\|error\\]\nstate=1");
   EXPECT_EXIT(create_and_exit(false, false), testing::ExitedWithCode(1),
-              "box\\[WebView2 initialization failed.\nPlease install the WebView2 "
-              "Runtime.\\|Telvana Print-to-Fax\\|error\\]\nstate=2");
+              "box\\[Web view initialization failed.\nPlease install the WebKitGTK 4.1 library "
+              "\\(Debian package libwebkit2gtk-4.1-0\\).\\|Telvana Print-to-Fax\\|error\\]"
+              "\nstate=2");
 }
 
 }  // namespace
