@@ -18,11 +18,20 @@ namespace {
 std::mutex log_mutex;  // guards every write and the rotation
 FILE* log_stream = nullptr;
 std::string log_path;
+bool rotation_enabled = true;
 
-// Opens the log path for appending; null on failure.
+// Opens the log path for appending; null on failure. A symbolic link in its place is not
+// followed, and anything but a regular file (a FIFO would block every line) is not written.
 FILE* open_log_stream(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return nullptr;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   FILE* stream = fdopen(fd, "a");
   if (stream == nullptr) {
     close(fd);
@@ -57,6 +66,7 @@ void redirect_other_handles(dev_t old_dev, ino_t old_ino, int new_fd) {
 
 // Moves a full log to "<path>.1" and opens a fresh one; the caller holds log_mutex.
 void rotate_if_full() {
+  if (!rotation_enabled) return;
   const long position = std::ftell(log_stream);
   if (position < LOG_ROTATE_SIZE) return;
   struct stat old_info {};
@@ -87,9 +97,12 @@ std::string format_number(const std::string& directive, char conversion, const L
   if (conversion == 'f' || conversion == 'e' || conversion == 'g' || conversion == 'F' ||
       conversion == 'E' || conversion == 'G') {
     double value = 0;
-    if (auto d = std::get_if<double>(&arg)) value = *d;
-    else if (auto i = std::get_if<long long>(&arg)) value = static_cast<double>(*i);
-    else if (auto u = std::get_if<unsigned long long>(&arg)) value = static_cast<double>(*u);
+    if (auto d = std::get_if<double>(&arg))
+      value = *d;
+    else if (auto i = std::get_if<long long>(&arg))
+      value = static_cast<double>(*i);
+    else if (auto u = std::get_if<unsigned long long>(&arg))
+      value = static_cast<double>(*u);
     narrow += conversion;
     std::snprintf(buffer, sizeof buffer, narrow.c_str(), value);
     return buffer;
@@ -102,9 +115,12 @@ std::string format_number(const std::string& directive, char conversion, const L
     return buffer;
   }
   unsigned long long bits = 0;
-  if (auto i = std::get_if<long long>(&arg)) bits = static_cast<unsigned long long>(*i);
-  else if (auto u = std::get_if<unsigned long long>(&arg)) bits = *u;
-  else if (auto d = std::get_if<double>(&arg)) bits = static_cast<unsigned long long>(*d);
+  if (auto i = std::get_if<long long>(&arg))
+    bits = static_cast<unsigned long long>(*i);
+  else if (auto u = std::get_if<unsigned long long>(&arg))
+    bits = *u;
+  else if (auto d = std::get_if<double>(&arg))
+    bits = static_cast<unsigned long long>(*d);
   narrow += "ll";
   narrow += conversion;
   if (conversion == 'd' || conversion == 'i') {
@@ -117,7 +133,34 @@ std::string format_number(const std::string& directive, char conversion, const L
   return buffer;
 }
 
+// A logged value as one piece of one line: control characters (C0, DEL, C1) are written as
+// escapes (\n, \r, \t, \xHH, \uHHHH), so that a value can neither end its record nor start a
+// forged one.
+void append_escaped(std::u16string& out, std::u16string_view value) {
+  for (const char16_t c : value) {
+    if (c >= 0x20 && c != 0x7F && (c < 0x80 || c > 0x9F)) {
+      out.push_back(c);
+    } else if (c == u'\n') {
+      out += u"\\n";
+    } else if (c == u'\r') {
+      out += u"\\r";
+    } else if (c == u'\t') {
+      out += u"\\t";
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, c < 0x80 ? "\\x%02X" : "\\u%04X",
+                    static_cast<unsigned>(c));
+      for (const char* p = escape; *p != '\0'; ++p) out.push_back(static_cast<char16_t>(*p));
+    }
+  }
+}
+
 }  // namespace
+
+void log_set_rotation(bool enabled) {
+  std::lock_guard lock(log_mutex);
+  rotation_enabled = enabled;
+}
 
 bool log_open(const std::string& path_utf8) {
   std::lock_guard lock(log_mutex);
@@ -160,7 +203,8 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
     std::string directive = "%";
     std::size_t j = i + 1;
     auto take = [&](auto accept) {
-      while (j < format.size() && accept(format[j])) directive.push_back(static_cast<char>(format[j++]));
+      while (j < format.size() && accept(format[j]))
+        directive.push_back(static_cast<char>(format[j++]));
     };
     take([](char16_t c) { return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0'; });
     take([](char16_t c) { return c >= u'0' && c <= u'9'; });
@@ -185,8 +229,10 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
     const LogArg& arg = args[next_arg++];
     if (conversion == u's') {
       std::u16string text;
-      if (auto wide = std::get_if<std::u16string_view>(&arg)) text = *wide;
-      else if (auto narrow = std::get_if<std::string_view>(&arg)) text = *utf8_to_wide(*narrow);
+      if (auto wide = std::get_if<std::u16string_view>(&arg))
+        text = *wide;
+      else if (auto narrow = std::get_if<std::string_view>(&arg))
+        text = *utf8_to_wide(*narrow);
       if (precision >= 0 && text.size() > static_cast<std::size_t>(precision)) {
         text.resize(static_cast<std::size_t>(precision));
       }
@@ -195,13 +241,16 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
       bool left = false;
       for (char c : directive.substr(1)) {
         if (c == '.') break;
-        if (c == '-') left = true;
-        else if (c >= '0' && c <= '9') width = width * 10 + (c - '0');
+        if (c == '-')
+          left = true;
+        else if (c >= '0' && c <= '9')
+          width = width * 10 + (c - '0');
       }
-      const std::size_t pad =
-          width > static_cast<long>(text.size()) ? static_cast<std::size_t>(width) - text.size() : 0;
+      const std::size_t pad = width > static_cast<long>(text.size())
+                                  ? static_cast<std::size_t>(width) - text.size()
+                                  : 0;
       if (!left) out.append(pad, u' ');
-      out += text;
+      append_escaped(out, text);
       if (left) out.append(pad, u' ');
       continue;
     }

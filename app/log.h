@@ -14,6 +14,10 @@ inline constexpr long LOG_ROTATE_SIZE = 3145728;
 // in which case logging stays off.
 bool log_open(const std::string& path_utf8);
 
+// Whether a full log is rotated (the default). A second start, which only hands its command
+// line over, turns it off so that it never moves the running instance's log.
+void log_set_rotation(bool enabled);
+
 // Writes the start-up header ("\n--- Telvana Print-to-Fax started ... ---\n") and flushes.
 void log_write_header();
 
@@ -25,7 +29,9 @@ using LogArg = std::variant<long long, unsigned long long, double, std::u16strin
                             std::string_view, const void*>;
 
 // Formats one log message. format is a printf format in UTF-16 whose %s takes either a UTF-16
-// or a UTF-8 string; precision on %s counts UTF-16 units. Unmatched conversions print nothing.
+// or a UTF-8 string; precision on %s counts UTF-16 units (before escaping). Control characters
+// in %s values are written escaped (\n, \r, \t, \xHH, \uHHHH). Unmatched conversions print
+// nothing.
 std::u16string log_format(std::u16string_view format, const LogArg* args, std::size_t count);
 
 // Appends one line: "[HH:MM:SS] " + message + "\n", written as UTF-8 and flushed.

@@ -42,6 +42,8 @@ int run_application(int argc, char** argv) {
 
   // Log file and crash reporter.
   const std::string log_path = output_folder + "/telvana-print.log";
+  // Rotation belongs to the instance that keeps writing: not before this start is known to be it.
+  log_set_rotation(false);
   if (log_open(log_path)) log_write_header();
   const std::string release = "telvana-printer@" + *wide_to_utf8(config.app_version);
   crash_reporter_init(release, output_folder);
@@ -49,6 +51,7 @@ int run_application(int argc, char** argv) {
 
   // A second instance hands its command line over and ends before any of the steps below.
   if (!pass_single_instance_test(command_line)) return 0;
+  log_set_rotation(true);
   http_client_init();
 
   log_printf(u"Starting. ui=%s out=%s", config.ui_folder, config.output_folder);

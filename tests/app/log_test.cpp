@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -38,10 +39,11 @@ TEST_F(LogFile, HeaderAndLinePrefix) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "");
   EXPECT_TRUE(std::regex_match(
-      lines[1], std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
+      lines[1],
+      std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
       << lines[1];
-  EXPECT_TRUE(std::regex_match(lines[2],
-                               std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
+  EXPECT_TRUE(std::regex_match(
+      lines[2], std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
       << lines[2];
 }
 
@@ -138,18 +140,49 @@ TEST(LogFormat, Conversions) {
   const std::vector<Case> cases = {
       {u"[JS] %s", {std::u16string_view(u"50% done %s %d")}, u"[JS] 50% done %s %d"},
       {u"%d|%lu|%zu|%u|%%", {-7LL, 4294967295ULL, 12ULL, 3ULL}, u"-7|4294967295|12|3|%"},
-      {u"HTTP %d: %.400s", {413LL, std::u16string_view(long_body)},
+      {u"HTTP %d: %.400s",
+       {413LL, std::u16string_view(long_body)},
        u"HTTP 413: " + std::u16string(400, u'b')},
       {u"(%.0f MB)", {157286401.0 / 1048576}, u"(150 MB)"},
-      {u"%s and %s", {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
+      {u"%s and %s",
+       {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
        u"café and \U0001F4E0"},
       {u"%5s|%-5s|", {std::u16string_view(u"ab"), std::u16string_view(u"cd")}, u"   ab|cd   |"},
       {u"missing %s here", {}, u"missing  here"},
       {u"%08X%08X", {0xBEEFULL, 0x12ULL}, u"0000BEEF00000012"},
+      // A value cannot end its line or start a forged one; the format's own text is kept.
+      {u"[JS] %s\t|",
+       {std::u16string_view(u"a\nb\r\n[12:00:00] forged\tx\x01\x7f\u0085z\\n")},
+       u"[JS] a\\nb\\r\\n[12:00:00] forged\\tx\\x01\\x7F\\u0085z\\n\t|"},
+      {u"%s", {std::string_view("job\r\nname\0.pdf", 14)}, u"job\\r\\nname\\x00.pdf"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(log_format(c.format, c.args.data(), c.args.size()), c.expected);
   }
+}
+
+TEST_F(LogFile, NeitherALinkNorAFifoIsOpened) {
+  const std::string target = dir / "elsewhere.txt";
+  ASSERT_TRUE(write_file(target, "kept"));
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+  EXPECT_FALSE(log_open(path));
+  log_printf(u"dropped");
+  EXPECT_EQ(read_file(target), "kept");
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_FALSE(log_open(path));  // returns at once: nobody reads the FIFO
+}
+
+TEST_F(LogFile, NoRotationWhileTurnedOff) {
+  ASSERT_TRUE(write_file(path, std::string(LOG_ROTATE_SIZE, 'x')));
+  ASSERT_TRUE(log_open(path));
+  log_set_rotation(false);
+  log_printf(u"second start");
+  log_set_rotation(true);
+  EXPECT_FALSE(std::filesystem::exists(path + ".1"));
+  EXPECT_EQ(read_file(path).size(), static_cast<std::size_t>(LOG_ROTATE_SIZE) + 24u);
+  log_printf(u"running instance");
+  EXPECT_TRUE(std::filesystem::exists(path + ".1"));
 }
 
 TEST_F(LogFile, NonAsciiIsWrittenAsUtf8) {

@@ -14,12 +14,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <thread>
 #include <vector>
 
 #include "app/callback_handoff.h"
 #include "app/handoff_listener.h"
+#include "app/log.h"
 #include "tests/support/app_process.h"
 
 namespace {
@@ -156,6 +158,19 @@ TEST_F(SecondStart, WaitsForAnInstanceThatIsStillStartingUp) {
   ASSERT_EQ(frames_received.size(), 1u);
   EXPECT_EQ(frames_received[0].text, u"telvanaprinter://late");
   EXPECT_FALSE(contains(app.log(), "No existing window found"));
+}
+
+TEST_F(SecondStart, NeverRotatesTheRunningInstancesLog) {
+  std::filesystem::create_directories(app.output_folder());
+  const std::string full(LOG_ROTATE_SIZE + 10, 'x');
+  ASSERT_TRUE(write_file(app.log_path(), full));
+  EXPECT_EQ(run_second_start({"telvanaprinter://x\r\n[00:00:00] forged"}), 0);
+  EXPECT_FALSE(std::filesystem::exists(app.log_path() + ".1"));
+  const std::string log = app.log();
+  ASSERT_TRUE(log.starts_with(full));
+  EXPECT_TRUE(contains(
+      log, "[startup] Second instance, cmdline: telvanaprinter://x\\r\\n[00:00:00] forged\n"));
+  EXPECT_FALSE(contains(log, "\n[00:00:00] forged"));
 }
 
 TEST_F(SecondStart, AHungInstanceIsGivenUpAfterTenSeconds) {
