@@ -35,6 +35,12 @@ void run_page_script_when_loaded(const std::u16string& script) {
   }
 }
 
+void notify_page_lost() {
+  document_loaded = false;
+  any_document_loaded = false;
+  awaiting_first_document = true;
+}
+
 void notify_page_loaded(bool loaded) {
   document_loaded = loaded;
   if (!loaded) {

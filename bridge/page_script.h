@@ -22,3 +22,7 @@ void run_page_script_when_loaded(const std::u16string& script);
 // Called by the web view host when a load of the page starts (false) and when its document has
 // finished loading (true).
 void notify_page_loaded(bool loaded);
+
+// Called by the web view host when the page's document is gone and a new first load of it has
+// begun (its web process died): scripts are kept again until that document has loaded.
+void notify_page_lost();

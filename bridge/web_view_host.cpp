@@ -4,6 +4,7 @@
 
 #include <glib/gstdio.h>
 
+#include <deque>
 #include <memory>
 
 #include "app/config.h"
@@ -14,6 +15,7 @@
 #include "bridge/page_files.h"
 #include "bridge/page_script.h"
 #include "bridge/text.h"
+#include "files/file_watcher.h"
 #include "platform/message_box.h"
 #include "platform/open_uri.h"
 #include "platform/ui_thread.h"
@@ -24,6 +26,11 @@ namespace {
 // Memory limit of each of the page's web and network processes, in MB.
 constexpr unsigned PAGE_PROCESS_MEMORY_LIMIT_MB = 512;
 
+// A page whose web process dies is loaded again at most this often within RELOAD_PERIOD, so that
+// a crash loop does not spin.
+constexpr std::size_t MAX_RELOADS = 3;
+constexpr gint64 RELOAD_PERIOD_US = 60 * G_USEC_PER_SEC;
+
 // UI thread only. The context and the view live for the rest of the process.
 WebViewHostState host_state = WebViewHostState::no_browser;
 std::string profile_folder_path;
@@ -31,6 +38,9 @@ WebKitWebContext* web_context = nullptr;
 WebKitWebView* web_view = nullptr;
 // The top frame's committed document is one of the ui folder: only then do scripts run in it.
 bool top_document_ours = false;
+std::string loaded_address;
+// Monotonic times of the reloads after a web process died, within the last RELOAD_PERIOD.
+std::deque<gint64> reload_times;
 
 std::string ui_folder_utf8() {
   return wide_to_utf8(app_config().ui_folder).value_or("");
@@ -189,6 +199,38 @@ void on_load_changed(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
   }
 }
 
+std::u16string_view termination_reason(WebKitWebProcessTerminationReason reason) {
+  switch (reason) {
+    case WEBKIT_WEB_PROCESS_CRASHED:
+      return u"crashed";
+    case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT:
+      return u"exceeded its memory limit";
+    default:
+      return u"ended";
+  }
+}
+
+// The page's web process is gone and the view is blank: load the page again, as on the first
+// load, unless that already happened too often lately.
+void on_web_process_terminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
+                               gpointer) {
+  top_document_ours = false;
+  const gint64 now = g_get_monotonic_time();
+  while (!reload_times.empty() && now - reload_times.front() > RELOAD_PERIOD_US) {
+    reload_times.pop_front();
+  }
+  if (reload_times.size() >= MAX_RELOADS) {
+    log_printf(u"[webview] Web process %s; reloaded %zu times within a minute, not again",
+               termination_reason(reason), reload_times.size());
+    return;
+  }
+  reload_times.push_back(now);
+  log_printf(u"[webview] Web process %s; loading the page again", termination_reason(reason));
+  notify_page_lost();
+  relist_printed_files_on_next_start();
+  webkit_web_view_load_uri(view, loaded_address.c_str());
+}
+
 gboolean refuse_context_menu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
                              gpointer) {
   return TRUE;
@@ -258,6 +300,7 @@ void on_controller_created(void*) {
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
   g_signal_connect(view, "decide-policy", G_CALLBACK(decide_policy), nullptr);
   g_signal_connect(view, "load-failed", G_CALLBACK(keep_page_on_failure), nullptr);
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(on_web_process_terminated), nullptr);
 
   // As a child of the window below its bar, the view follows the window's size and visibility.
   host_window_set_page_view(GTK_WIDGET(view));
@@ -268,7 +311,8 @@ void on_controller_created(void*) {
   // The page's first load begins here; scripts wait for its document.
   notify_page_loaded(false);
   const bool page_host = webkit_web_context_get_security_manager(web_context) != nullptr;
-  webkit_web_view_load_uri(view, page_address(page_host).c_str());
+  loaded_address = page_address(page_host);
+  webkit_web_view_load_uri(view, loaded_address.c_str());
 }
 
 void on_environment_created(void*) {

@@ -25,6 +25,8 @@ namespace {
 
 // UI thread only; set by the first start and never cleared.
 bool watcher_started = false;
+// UI thread only; the next start lists the folder again for a reloaded page.
+bool relist_requested = false;
 
 // Which file a reported name stood for: a rename sets the inode's change time, so a later file
 // under the same name differs in one of the two.
@@ -143,8 +145,18 @@ void watch_output_folder(WatchState state) {
 
 }  // namespace
 
+void relist_printed_files_on_next_start() {
+  relist_requested = watcher_started;
+}
+
 void start_file_watcher() {
-  if (watcher_started) return;
+  if (watcher_started) {
+    if (!relist_requested) return;
+    relist_requested = false;
+    ReportedFiles fresh;
+    queue_existing_pdfs(*wide_to_utf8(app_config().output_folder), fresh);
+    return;
+  }
   watcher_started = true;
 
   const std::string folder = *wide_to_utf8(app_config().output_folder);

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "tests/support/app_process.h"
@@ -128,6 +129,58 @@ TEST_F(PageDoors, OpenBrowserOpensOnlyWebAndMailAddresses) {
   // The app's own scheme never started a second instance of it.
   ASSERT_TRUE(command("alive"));
   EXPECT_EQ(count_of(app.log(), "command refused"), 0u);
+}
+
+// The pid of the program's web process (a descendant named by WebKit); -1 when there is none.
+pid_t web_process_of(pid_t root) {
+  std::map<pid_t, pid_t> parents;
+  std::map<pid_t, std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = read_file(entry.path().string() + "/stat");
+    const std::size_t open = stat.find('('), close = stat.rfind(')');
+    // A killed process not yet reaped is no web process any more.
+    if (open == std::string::npos || close == std::string::npos || stat[close + 2] == 'Z') {
+      continue;
+    }
+    const pid_t pid = std::atoi(stat.c_str());
+    names[pid] = stat.substr(open + 1, close - open - 1);
+    parents[pid] = std::atoi(stat.c_str() + close + 4);
+  }
+  for (const auto& [pid, name] : names) {
+    if (name.rfind("WebKitWebProces", 0) != 0) continue;
+    for (pid_t up = parents[pid]; up > 1; up = parents[up]) {
+      if (up == root) return pid;
+    }
+  }
+  return -1;
+}
+
+TEST_F(PageDoors, APageWhoseWebProcessDiesIsLoadedAgainAFewTimes) {
+  std::filesystem::create_directories(app.output_folder());
+  const std::string waiting = app.output_folder() + "/waiting.pdf";
+  ASSERT_TRUE(write_file(waiting, "%PDF-1.4 waiting"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(log_has("[JS] log: printed " + waiting + "\n")) << app.log() << app.stderr_text();
+  // Three deaths in a row bring the page back, with its watcher and the waiting file; the fourth
+  // within the minute leaves the view as it is.
+  for (std::size_t death = 1; death <= 4; ++death) {
+    SCOPED_TRACE(death);
+    pid_t web = -1;
+    ASSERT_TRUE(wait_until([&] { return (web = web_process_of(app.pid())) > 0; }));
+    ASSERT_EQ(kill(web, SIGKILL), 0);
+    if (death <= 3) {
+      EXPECT_TRUE(log_has("[webview] Web process crashed; loading the page again\n", death));
+      EXPECT_TRUE(log_has("[JS] log: page ready\n", death + 1)) << app.log();
+      EXPECT_TRUE(log_has("[JS] log: printed " + waiting + "\n", death + 1));
+    } else {
+      EXPECT_TRUE(
+          log_has("[webview] Web process crashed; reloaded 3 times within a minute, not again\n"));
+    }
+  }
+  EXPECT_TRUE(app.running());
+  EXPECT_EQ(count_of(app.log(), "[JS] log: page ready\n"), 4u);
 }
 
 }  // namespace
