@@ -161,7 +161,7 @@ TEST(LogFormat, Conversions) {
   }
 }
 
-TEST_F(LogFile, NeitherALinkNorAFifoIsOpened) {
+TEST_F(LogFile, NeitherALinkIsFollowedNorAnUnreadFifoWaitedFor) {
   const std::string target = dir / "elsewhere.txt";
   ASSERT_TRUE(write_file(target, "kept"));
   ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
