@@ -92,12 +92,9 @@ std::string format_number(const std::string& directive, char conversion, const L
   if (conversion == 'f' || conversion == 'e' || conversion == 'g' || conversion == 'F' ||
       conversion == 'E' || conversion == 'G') {
     double value = 0;
-    if (auto d = std::get_if<double>(&arg))
-      value = *d;
-    else if (auto i = std::get_if<long long>(&arg))
-      value = static_cast<double>(*i);
-    else if (auto u = std::get_if<unsigned long long>(&arg))
-      value = static_cast<double>(*u);
+    if (auto d = std::get_if<double>(&arg)) value = *d;
+    else if (auto i = std::get_if<long long>(&arg)) value = static_cast<double>(*i);
+    else if (auto u = std::get_if<unsigned long long>(&arg)) value = static_cast<double>(*u);
     narrow += conversion;
     std::snprintf(buffer, sizeof buffer, narrow.c_str(), value);
     return buffer;
@@ -110,12 +107,9 @@ std::string format_number(const std::string& directive, char conversion, const L
     return buffer;
   }
   unsigned long long bits = 0;
-  if (auto i = std::get_if<long long>(&arg))
-    bits = static_cast<unsigned long long>(*i);
-  else if (auto u = std::get_if<unsigned long long>(&arg))
-    bits = *u;
-  else if (auto d = std::get_if<double>(&arg))
-    bits = static_cast<unsigned long long>(*d);
+  if (auto i = std::get_if<long long>(&arg)) bits = static_cast<unsigned long long>(*i);
+  else if (auto u = std::get_if<unsigned long long>(&arg)) bits = *u;
+  else if (auto d = std::get_if<double>(&arg)) bits = static_cast<unsigned long long>(*d);
   narrow += "ll";
   narrow += conversion;
   if (conversion == 'd' || conversion == 'i') {
@@ -198,8 +192,7 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
     std::string directive = "%";
     std::size_t j = i + 1;
     auto take = [&](auto accept) {
-      while (j < format.size() && accept(format[j]))
-        directive.push_back(static_cast<char>(format[j++]));
+      while (j < format.size() && accept(format[j])) directive.push_back(static_cast<char>(format[j++]));
     };
     take([](char16_t c) { return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0'; });
     take([](char16_t c) { return c >= u'0' && c <= u'9'; });
@@ -224,10 +217,8 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
     const LogArg& arg = args[next_arg++];
     if (conversion == u's') {
       std::u16string text;
-      if (auto wide = std::get_if<std::u16string_view>(&arg))
-        text = *wide;
-      else if (auto narrow = std::get_if<std::string_view>(&arg))
-        text = *utf8_to_wide(*narrow);
+      if (auto wide = std::get_if<std::u16string_view>(&arg)) text = *wide;
+      else if (auto narrow = std::get_if<std::string_view>(&arg)) text = *utf8_to_wide(*narrow);
       if (precision >= 0 && text.size() > static_cast<std::size_t>(precision)) {
         text.resize(static_cast<std::size_t>(precision));
       }
@@ -236,14 +227,11 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
       bool left = false;
       for (char c : directive.substr(1)) {
         if (c == '.') break;
-        if (c == '-')
-          left = true;
-        else if (c >= '0' && c <= '9')
-          width = width * 10 + (c - '0');
+        if (c == '-') left = true;
+        else if (c >= '0' && c <= '9') width = width * 10 + (c - '0');
       }
-      const std::size_t pad = width > static_cast<long>(text.size())
-                                  ? static_cast<std::size_t>(width) - text.size()
-                                  : 0;
+      const std::size_t pad =
+          width > static_cast<long>(text.size()) ? static_cast<std::size_t>(width) - text.size() : 0;
       if (!left) out.append(pad, u' ');
       append_escaped(out, text);
       if (left) out.append(pad, u' ');

@@ -2,8 +2,8 @@
 #include "app/log.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -39,11 +39,10 @@ TEST_F(LogFile, HeaderAndLinePrefix) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "");
   EXPECT_TRUE(std::regex_match(
-      lines[1],
-      std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
+      lines[1], std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
       << lines[1];
-  EXPECT_TRUE(std::regex_match(
-      lines[2], std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
+  EXPECT_TRUE(std::regex_match(lines[2],
+                               std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
       << lines[2];
 }
 
@@ -140,12 +139,10 @@ TEST(LogFormat, Conversions) {
   const std::vector<Case> cases = {
       {u"[JS] %s", {std::u16string_view(u"50% done %s %d")}, u"[JS] 50% done %s %d"},
       {u"%d|%lu|%zu|%u|%%", {-7LL, 4294967295ULL, 12ULL, 3ULL}, u"-7|4294967295|12|3|%"},
-      {u"HTTP %d: %.400s",
-       {413LL, std::u16string_view(long_body)},
+      {u"HTTP %d: %.400s", {413LL, std::u16string_view(long_body)},
        u"HTTP 413: " + std::u16string(400, u'b')},
       {u"(%.0f MB)", {157286401.0 / 1048576}, u"(150 MB)"},
-      {u"%s and %s",
-       {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
+      {u"%s and %s", {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
        u"café and \U0001F4E0"},
       {u"%5s|%-5s|", {std::u16string_view(u"ab"), std::u16string_view(u"cd")}, u"   ab|cd   |"},
       {u"missing %s here", {}, u"missing  here"},
