@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -34,12 +36,25 @@ std::string parent_folder(std::string folder) {
   return folder.substr(0, slash);
 }
 
+// Longest spool folder path that still holds the framework's socket ("<folder>/Send as Fax
+// (Telvana)<uid>.sock") within a socket address; a longer one would be cut, and the socket
+// would land outside the folder.
+constexpr std::size_t SPOOL_PATH_LIMIT =
+    sizeof(sockaddr_un::sun_path) - std::char_traits<char>::length("/Send as Fax (Telvana).sock") -
+    10 - 1;
+
+// Longest "/<prefix><pid>-XXXXXX" below the base folder (pids have at most 7 digits).
+constexpr std::size_t SPOOL_NAME_LENGTH =
+    1 + std::char_traits<char>::length(".telvana-spool-") + 7 + 1 + 6;
+
 // Where spool folders go: the session's runtime folder when it is private, else beside the
-// output folder.
+// output folder; the temporary folder when the path would be too long for the socket.
 std::string spool_base(const std::string& output_folder) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && *runtime != '\0' && private_folder(runtime)) return runtime;
-  return parent_folder(output_folder);
+  const std::string base = runtime != nullptr && *runtime != '\0' && private_folder(runtime)
+                               ? std::string(runtime)
+                               : parent_folder(output_folder);
+  return base.size() + SPOOL_NAME_LENGTH <= SPOOL_PATH_LIMIT ? base : "/tmp";
 }
 
 // Removes spool folders of ours in base whose process is gone: they hold whole documents.

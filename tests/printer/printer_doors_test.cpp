@@ -268,47 +268,54 @@ TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShow
 
 TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
-  struct Case {
-    const char* name;
-    bool runtime_private;  // XDG_RUNTIME_DIR usable, else it is someone else's
-  };
-  for (const Case& c :
-       {Case{"private runtime folder", true}, Case{"foreign runtime folder", false}}) {
+  enum class Runtime { private_folder, foreign, too_deep_for_the_socket };
+  for (const Runtime kind : {Runtime::private_folder, Runtime::foreign,
+                             Runtime::too_deep_for_the_socket}) {
     AppProcess app;
-    const std::string runtime = app.home() + "/runtime";
-    // The spool's place: the runtime folder, else beside the output folder (the home here).
-    const std::string base = c.runtime_private ? runtime : app.home();
-    if (!c.runtime_private) chown(runtime.c_str(), OTHER_UID, OTHER_UID);
+    const int name = static_cast<int>(kind);
+    std::string runtime = app.home() + "/runtime";
+    // The spool's place: the runtime folder, else beside the output folder (the home here);
+    // /tmp when the framework's socket would not fit below either.
+    std::string base = runtime;
+    if (kind == Runtime::foreign) {
+      ASSERT_EQ(chown(runtime.c_str(), OTHER_UID, OTHER_UID), 0);
+      base = app.home();
+    } else if (kind == Runtime::too_deep_for_the_socket) {
+      runtime += "/" + std::string(50, 'd');
+      mkdir(runtime.c_str(), 0700);
+      app.env()["XDG_RUNTIME_DIR"] = runtime;
+      base = "/tmp";
+    }
     // Made beforehand: a spool of a run that was killed (pid 2^22 + 1 cannot exist) holding a
     // document, and a folder of another user named like ours.
-    const std::string stale = base + "/.telvana-spool-4194305-AbCdEf";
-    const std::string foreign = base + "/.telvana-spool-4194306-AbCdEf";
+    const std::string stale = base + "/.telvana-spool-4194305-AbCd" + std::to_string(name);
+    const std::string foreign = base + "/.telvana-spool-4194306-AbCd" + std::to_string(name);
     mkdir(stale.c_str(), 0700);
     write_file(stale + "/p00001j000000001.pdf", test_pdf("left"));
     mkdir(foreign.c_str(), 0777);
-    chown(foreign.c_str(), OTHER_UID, OTHER_UID);
+    ASSERT_EQ(chown(foreign.c_str(), OTHER_UID, OTHER_UID), 0);
 
-    ASSERT_TRUE(start_printer_app(app)) << c.name << app.stderr_text();
-    EXPECT_NE(access(stale.c_str(), F_OK), 0) << c.name;
-    EXPECT_EQ(access(foreign.c_str(), F_OK), 0) << c.name;
+    ASSERT_TRUE(start_printer_app(app)) << name << app.stderr_text();
+    EXPECT_NE(access(stale.c_str(), F_OK), 0) << name;
+    EXPECT_EQ(access(foreign.c_str(), F_OK), 0) << name;
     const std::string own = base + "/.telvana-spool-" + std::to_string(app.pid()) + "-";
     std::string spool;
     for (const std::string& folder : spool_folders(base)) {
       if (folder.rfind(own, 0) == 0) spool = folder;
     }
-    ASSERT_FALSE(spool.empty()) << c.name;
-    EXPECT_TRUE(private_folder_of_ours(spool)) << c.name;
-    EXPECT_EQ(framework_socket(app.pid()).rfind(spool + "/", 0), 0u) << c.name;
-    if (!c.runtime_private) {
+    ASSERT_FALSE(spool.empty()) << name;
+    EXPECT_TRUE(private_folder_of_ours(spool)) << name;
+    EXPECT_EQ(framework_socket(app.pid()).rfind(spool + "/", 0), 0u) << name;
+    if (base != runtime) {
       EXPECT_TRUE(spool_folders(runtime).empty());
     }
 
     // Jobs pass through it as before.
-    write_file(app.home() + "/input.pdf", test_pdf(c.name));
+    write_file(app.home() + "/input.pdf", test_pdf(std::to_string(name)));
     EXPECT_EQ(print_file(app.home() + "/input.pdf", "application/pdf", "Spooled").status, 0);
-    EXPECT_EQ(read_file(app.output_folder() + "/Spooled.pdf"), test_pdf(c.name));
+    EXPECT_EQ(read_file(app.output_folder() + "/Spooled.pdf"), test_pdf(std::to_string(name)));
     EXPECT_EQ(app.stop(SIGTERM), 0);
-    EXPECT_NE(access(spool.c_str(), F_OK), 0) << c.name;
+    EXPECT_NE(access(spool.c_str(), F_OK), 0) << name;
     EXPECT_NE(access(("/tmp/pappl" + std::to_string(app.pid()) + ".d").c_str(), F_OK), 0);
     rmdir(foreign.c_str());
   }
