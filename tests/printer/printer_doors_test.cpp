@@ -257,7 +257,8 @@ TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShow
   })) << app.log();
   // No half printer is left on 127.0.0.1, and nothing is shown while the window is hidden.
   EXPECT_TRUE(wait_until([] { return !port_open(PRINTER_PORT); }));
-  EXPECT_FALSE(window_viewable(app.pid(), "Send as Fax (Telvana)"));
+  EXPECT_FALSE(wait_until([&] { return window_viewable(app.pid(), "Send as Fax (Telvana)"); },
+                          std::chrono::seconds(2)));
   // A second start shows the window, and with it the message.
   EXPECT_EQ(app.run_again({}), 0);
   EXPECT_TRUE(wait_until([&] { return window_viewable(app.pid(), "Send as Fax (Telvana)"); }));
@@ -269,8 +270,8 @@ TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShow
 TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
   enum class Runtime { private_folder, foreign, too_deep_for_the_socket };
-  for (const Runtime kind : {Runtime::private_folder, Runtime::foreign,
-                             Runtime::too_deep_for_the_socket}) {
+  for (const Runtime kind :
+       {Runtime::private_folder, Runtime::foreign, Runtime::too_deep_for_the_socket}) {
     AppProcess app;
     const int name = static_cast<int>(kind);
     std::string runtime = app.home() + "/runtime";
