@@ -322,6 +322,41 @@ TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {
   }
 }
 
+TEST(PrinterDoors, ForAnOrdinaryUserTheFrameworkSocketStaysInTheSpool) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  // The program runs as nobody, whose framework socket would otherwise sit in /tmp, mode 0777.
+  AppProcess app;
+  TempDir wrapper;
+  chmod(wrapper.path().c_str(), 0755);
+  const std::string script = wrapper / "telvana-print";
+  write_file(script,
+             "#!/bin/sh\nexec " + AS_OTHER_USER + shell_quote(telvana_executable()) + " \"$@\"\n");
+  chmod(script.c_str(), 0755);
+  app.set_executable(script);
+  run_command("chown -R 65534:65534 " + shell_quote(app.home()));
+  ASSERT_TRUE(start_printer_app(app)) << app.stderr_text() << app.log();
+  const std::string socket = framework_socket(app.pid());
+  ASSERT_EQ(socket.rfind(app.home() + "/runtime/.telvana-spool-" + std::to_string(app.pid()), 0),
+            0u)
+      << socket;
+  EXPECT_EQ(
+      access(("/tmp/Send as Fax (Telvana)" + std::to_string(OTHER_UID) + ".sock").c_str(), F_OK),
+      -1);
+  // A third user cannot reach it.
+  SharedDir files;
+  const std::string shutdown =
+      files.write("shutdown.test", request_test("Shutdown-All-Printers", "system-uri", ""));
+  const IpptoolRun run = ipptool("setpriv --reuid=65533 --regid=65533 --clear-groups ",
+                                 socket_uri(socket, "/ipp/system"), shutdown);
+  EXPECT_EQ(run.output.find("successful-ok (successful-ok)"), std::string::npos) << run.output;
+  // The user's own jobs go through the spool as before.
+  const std::string pdf = files.write("input.pdf", test_pdf("nobody"));
+  EXPECT_EQ(print_file(pdf, "application/pdf", "Ordinary").status, 0);
+  EXPECT_EQ(read_file(app.output_folder() + "/Ordinary.pdf"), test_pdf("nobody"));
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_TRUE(spool_folders(app.home() + "/runtime").empty());
+}
+
 TEST(PrinterDoors, AFreshAccountGetsItsFoldersAndItsLogOnTheFirstStart) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
   AppProcess app;
