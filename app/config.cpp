@@ -1,8 +1,10 @@
 // Output folder rule, app version and the process-wide configuration.
 #include "app/config.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string_view>
@@ -28,6 +30,16 @@ std::string resolve_output_folder() {
   if (auto dir = non_empty_env("XDG_DATA_HOME")) return *dir + "/TelvanaPrint";
   if (auto dir = non_empty_env("HOME")) return *dir + "/.local/share/TelvanaPrint";
   return "TelvanaPrint";
+}
+
+bool create_folder_with_parents(const std::string& folder) {
+  for (std::size_t end = folder.find('/', 1); end != std::string::npos;
+       end = folder.find('/', end + 1)) {
+    mkdir(folder.substr(0, end).c_str(), 0700);
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::u16string format_app_version(std::optional<AppVersion> version) {

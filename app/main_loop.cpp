@@ -3,6 +3,7 @@
 
 #include <glib.h>
 
+#include "platform/message_box.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
 
@@ -13,6 +14,8 @@ int quit_code = 0;
 
 void quit_on_ui_thread(void* record) {
   quit_code = static_cast<int>(reinterpret_cast<intptr_t>(record));
+  // A box on screen runs a loop of its own inside the main loop; the main loop ends only after it.
+  close_message_boxes();
   if (main_loop != nullptr) g_main_loop_quit(main_loop);
 }
 

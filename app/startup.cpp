@@ -1,9 +1,9 @@
 // Start-up in its fixed order, the message loop, and shutdown.
 #include "app/startup.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "app/callback_handoff.h"
@@ -13,6 +13,7 @@
 #include "app/handoff_listener.h"
 #include "app/log.h"
 #include "app/main_loop.h"
+#include "app/port_notice.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "app/url_scheme.h"
@@ -21,6 +22,7 @@
 #include "net/http_client.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
+#include "printer/spool_folder.h"
 #include "window/host_window.h"
 #include "window/window_system.h"
 
@@ -38,19 +40,37 @@ int run_application(int argc, char** argv) {
   config.output_folder = *utf8_to_wide(output_folder);
   config.app_version = format_app_version(compiled_app_version());
   set_app_config(config);
-  mkdir(output_folder.c_str(), 0700);
+  // A fresh account may not have the folders above it yet; without them there is no log.
+  create_folder_with_parents(output_folder);
 
   // Log file and crash reporter.
   const std::string log_path = output_folder + "/telvana-print.log";
   // Rotation belongs to the instance that keeps writing: not before this start is known to be it.
   log_set_rotation(false);
   if (log_open(log_path)) log_write_header();
+
+  // Every environment variable the program sets is set here, before any thread exists: setenv
+  // races with threads reading the environment. The printer framework reads its log settings
+  // and, through its spool folder, where it keeps its socket.
+  setenv("TELVANA_LOG_FILE", log_path.c_str(), 1);
+  setenv("TELVANA_LOG_LEVEL", "warn", 1);
+  const auto spool_folder = create_spool_folder(output_folder);
+  if (spool_folder) {
+    use_printer_spool_folder(*spool_folder);
+  } else {
+    log_printf(u"[printer] Cannot create a private spool folder: %s; the printer does not start.",
+               strerror(errno));
+  }
+
   const std::string release = "telvana-printer@" + *wide_to_utf8(config.app_version);
   crash_reporter_init(release, output_folder);
   log_printf(u"[Sentry] Initialized. release=telvana-printer@%s", config.app_version);
 
   // A second instance hands its command line over and ends before any of the steps below.
-  if (!pass_single_instance_test(command_line)) return 0;
+  if (!pass_single_instance_test(command_line)) {
+    if (spool_folder) remove_spool_folder(*spool_folder);
+    return 0;
+  }
   log_set_rotation(true);
   http_client_init();
 
@@ -60,17 +80,17 @@ int run_application(int argc, char** argv) {
 
   // Without a display the program cannot be used: it says so and ends before the printer starts.
   if (!init_window_system()) {
+    if (spool_folder) remove_spool_folder(*spool_folder);
     crash_reporter_close();
     release_instance_lock();
     return 1;
   }
 
-  // The printer framework reads its log settings from the environment.
-  setenv("TELVANA_LOG_FILE", log_path.c_str(), 1);
-  setenv("TELVANA_LOG_LEVEL", "warn", 1);
+  install_port_notice();
   std::thread(printer_thread).detach();
   start_quit_signal_thread();
   create_host_window(!config.hidden);
+  watch_window_for_port_notice();
   // Second starts reach the window from now on; a callback URL this start was launched with goes
   // to the page the same way, once the page has loaded.
   start_callback_listener();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/log.h"
 #include "bridge/text.h"
@@ -16,6 +17,10 @@
 namespace {
 
 std::atomic<MessageBoxHook> message_box_hook{nullptr};
+
+// The dialogs on screen, and whether the application is ending. UI thread only.
+std::vector<GtkWidget*> open_dialogs;
+bool boxes_closed = false;
 
 // One box asked for by another thread, and the wait for its closing.
 struct BoxRequest {
@@ -33,6 +38,7 @@ void run_box(std::u16string_view text, std::u16string_view caption, MessageBoxIc
     hook(text, caption, icon);
     return;
   }
+  if (boxes_closed) return;
   if (gdk_display_get_default() == nullptr) {
     log_printf(u"[MessageBox] No display for \"%s\": %s", caption, text);
     return;
@@ -46,7 +52,9 @@ void run_box(std::u16string_view text, std::u16string_view caption, MessageBoxIc
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_present(GTK_WINDOW(dialog));
+  open_dialogs.push_back(dialog);
   gtk_dialog_run(GTK_DIALOG(dialog));
+  std::erase(open_dialogs, dialog);
   gtk_widget_destroy(dialog);
 }
 
@@ -77,6 +85,11 @@ void show_message_box(std::u16string_view text, std::u16string_view caption, Mes
   post_to_ui_thread(run_posted_box, new std::shared_ptr<BoxRequest>(request));
   std::unique_lock<std::mutex> lock(request->mutex);
   request->closed_signal.wait(lock, [&] { return request->closed; });
+}
+
+void close_message_boxes() {
+  boxes_closed = true;
+  for (GtkWidget* dialog : open_dialogs) gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 }
 
 void set_message_box_hook(MessageBoxHook hook) {

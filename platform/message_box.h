@@ -9,6 +9,10 @@ enum class MessageBoxIcon { warning, error };
 // Called on another thread, the box is shown on the UI thread while the caller waits.
 void show_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon);
 
+// Closes the boxes on screen as if their OK were pressed, and lets no later box open: the
+// application is ending. UI thread.
+void close_message_boxes();
+
 // Replaces the dialog with hook, which receives the texts on the UI thread and stands for the
 // user closing the box at once; nullptr restores the dialog. For tests and unattended runs.
 using MessageBoxHook = void (*)(std::u16string_view text, std::u16string_view caption,

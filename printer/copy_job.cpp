@@ -1,7 +1,6 @@
 // Streaming copy of a job's document into its output file, in fixed blocks.
 #include "printer/copy_job.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 
 #include "printer/job_claims.h"
 #include "printer/job_output.h"
+#include "printer/spool_folder.h"
 
 namespace {
 
@@ -18,10 +18,10 @@ namespace {
 bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> document) {
   if (!document) {
     const char* filename = papplJobGetFilename(job);
-    const int fd = open(filename ? filename : "", O_RDONLY | O_CLOEXEC);
+    const int fd = open_spool_document(filename ? filename : "");
     if (fd < 0) {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open print file '%s': %s",
-                  filename ? filename : "", strerror(errno));
+                  filename ? filename : "", spool_open_error_text(errno).c_str());
       return false;
     }
     document = std::make_shared<const JobDocument>(fd);

@@ -1,12 +1,13 @@
 // The registry of job ids whose output is being or has been written, with their documents.
 #include "printer/job_claims.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
 #include <condition_variable>
 #include <mutex>
+
+#include "printer/spool_folder.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool keep_job_document(int job_id, const char* path) {
   std::lock_guard lock(claims.mutex);
   ClaimSlot& slot = slot_for(claims, job_id);
   if (slot.document || slot.claimed) return true;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = open_spool_document(path);
   if (fd < 0) return false;
   slot.document = std::make_shared<const JobDocument>(fd);
   return true;

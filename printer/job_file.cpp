@@ -59,6 +59,25 @@ void trim_trailing(std::string& name) {
 
 std::atomic<unsigned> temp_counter{0};
 
+// Renames from to to inside dir_fd unless to exists (EEXIST). Where the file system has no
+// RENAME_NOREPLACE (renameat2 gives EINVAL on NFS, ENOSYS or EOPNOTSUPP elsewhere), the name is
+// first taken with an exclusive create and that empty placeholder of ours is then replaced: the
+// file still arrives by a rename, which is what the output folder's watcher reports, and never
+// over a file that was there before.
+int rename_without_replacing(int dir_fd, const char* from, const char* to) {
+  if (renameat2(dir_fd, from, dir_fd, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+  const int placeholder =
+      openat(dir_fd, to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (placeholder < 0) return -1;
+  close(placeholder);
+  if (renameat(dir_fd, from, dir_fd, to) == 0) return 0;
+  const int error = errno;
+  unlinkat(dir_fd, to, 0);
+  errno = error;
+  return -1;
+}
+
 }  // namespace
 
 std::string job_file_name(const std::string& job_name, int job_id, const std::string& extension,
@@ -175,7 +194,7 @@ std::optional<std::string> JobFile::commit(const std::string& job_name,
   fd_ = -1;
   for (int copy = 1; copy <= 9999; ++copy) {
     const std::string name = job_file_name(job_name, job_id_, extension, copy);
-    if (renameat2(dir_fd_, temp_name_.c_str(), dir_fd_, name.c_str(), RENAME_NOREPLACE) == 0) {
+    if (rename_without_replacing(dir_fd_, temp_name_.c_str(), name.c_str()) == 0) {
       temp_name_.clear();
       release();
       return folder_ + "/" + name;

@@ -6,9 +6,23 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
+
+// The printer the program created, and where it writes.
+struct OwnPrinter {
+  std::mutex mutex;
+  pappl_printer_t* printer = nullptr;
+  std::string device_uri;
+  std::optional<OutputTarget> target;
+};
+
+OwnPrinter& own_printer() {
+  static OwnPrinter record;
+  return record;
+}
 
 // Creates the folder when it is missing; true when it exists as a writable folder afterwards.
 bool ensure_folder(const std::string& folder) {
@@ -26,7 +40,16 @@ bool ensure_folder(const std::string& folder) {
 // output folder is there. A missing folder pauses the queue with the framework's message.
 bool output_device_open(pappl_device_t* device, const char* device_uri, const char* name) {
   (void)name;
-  const auto target = output_target_for_uri(device_uri ? device_uri : "");
+  // A printer made over IPP names a device URI of its own choosing; only ours opens.
+  const std::string uri = device_uri ? device_uri : "";
+  if (uri != own_device_uri()) {
+    papplDeviceError(device,
+                     "Output device '%s' was not created by this program; nothing is "
+                     "written.",
+                     uri.c_str());
+    return false;
+  }
+  const auto target = output_target_for_uri(uri);
   if (!target) {
     papplDeviceError(device, "Bad output device URI '%s'.", device_uri ? device_uri : "");
     return false;
@@ -89,6 +112,27 @@ std::optional<OutputTarget> output_target_for_uri(const std::string& device_uri)
   return target;
 }
 
+void set_own_printer(pappl_printer_t* printer, const std::string& device_uri) {
+  OwnPrinter& own = own_printer();
+  std::lock_guard lock(own.mutex);
+  own.printer = printer;
+  own.device_uri = device_uri;
+  own.target = output_target_for_uri(device_uri);
+}
+
+std::optional<OutputTarget> own_output_target(pappl_printer_t* printer) {
+  OwnPrinter& own = own_printer();
+  std::lock_guard lock(own.mutex);
+  if (printer == nullptr || printer != own.printer) return std::nullopt;
+  return own.target;
+}
+
+std::string own_device_uri() {
+  OwnPrinter& own = own_printer();
+  std::lock_guard lock(own.mutex);
+  return own.device_uri;
+}
+
 void register_output_device() {
   papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, output_device_open, output_device_close,
                        nullptr, output_device_write, nullptr, nullptr);
@@ -100,12 +144,10 @@ std::optional<JobFile> open_output_file(const OutputTarget& target, int job_id) 
 }
 
 std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target) {
-  pappl_printer_t* printer = papplJobGetPrinter(job);
-  const char* device_uri = printer ? papplPrinterGetDeviceURI(printer) : nullptr;
-  auto parsed = output_target_for_uri(device_uri ? device_uri : "");
+  auto parsed = own_output_target(papplJobGetPrinter(job));
   if (!parsed) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Bad output device URI '%s'.",
-                device_uri ? device_uri : "");
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "The job's printer was not created by this program; nothing is written.");
     return std::nullopt;
   }
   target = *parsed;

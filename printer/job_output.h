@@ -18,6 +18,16 @@ struct OutputTarget {
 // nullopt when the URI is not a file URI with an absolute path.
 std::optional<OutputTarget> output_target_for_uri(const std::string& device_uri);
 
+// Records the one printer the program created and its device URI. Only that printer writes job
+// files, and only into that URI's folder with its extension; the device refuses other URIs.
+void set_own_printer(pappl_printer_t* printer, const std::string& device_uri);
+
+// The output of printer when it is the one the program created; nullopt for any other.
+std::optional<OutputTarget> own_output_target(pappl_printer_t* printer);
+
+// The device URI recorded by set_own_printer(); empty before.
+std::string own_device_uri();
+
 // Registers the printer's own "file" device scheme; must run before the first printer system
 // is created so that it takes the place of the framework's built-in one.
 void register_output_device();
@@ -27,7 +37,8 @@ void register_output_device();
 std::optional<JobFile> open_output_file(const OutputTarget& target, int job_id);
 
 // Opens the hidden temporary output file for the job in its printer's output folder (created
-// when missing). Logs the failure for the job and returns nullopt when it cannot.
+// when missing). Logs the failure for the job and returns nullopt when it cannot, or when the
+// job's printer is not the one the program created.
 std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target);
 
 // Renames the finished output to its final name and logs the outcome for the job; false when

@@ -1,17 +1,11 @@
 // The printer thread: the framework's main loop with the one fax printer, and its prompt stop.
 #include "printer/printer_system.h"
 
-#include <dirent.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -22,6 +16,7 @@
 #include "printer/job_output.h"
 #include "printer/quit_signal_routing.h"
 #include "printer/skipped_jobs.h"
+#include "printer/spool_folder.h"
 #include "printer/system_setup.h"
 
 namespace {
@@ -48,53 +43,34 @@ LoopState& loop_state() {
   return state;
 }
 
-// Removes a folder the framework made for this run, with the files in it.
-void remove_folder(const std::string& folder) {
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        unlinkat(dirfd(dir), entry->d_name, 0);
-      }
-    }
-    closedir(dir);
-  }
-  rmdir(folder.c_str());
-}
-
-// The framework leaves its spool folder and its local socket behind; neither outlives a run.
-void remove_run_files() {
-  const std::string temp = papplGetTempDir();
-  remove_folder(temp + "/pappl" + std::to_string(getpid()) + ".d");
-  const uid_t uid = getuid();
-  const std::string socket = uid != 0 ? temp + "/" + PRINTER_NAME + std::to_string(uid) + ".sock"
-                                      : std::string("/run/") + PRINTER_NAME + ".sock";
-  unlink(socket.c_str());
-}
-
-// Spool folders of earlier runs that were killed hold whole documents; a folder of ours whose
-// process is gone is removed at start.
-void remove_stale_spool_folders() {
-  const std::string temp = papplGetTempDir();
-  DIR* dir = opendir(temp.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    unsigned long pid = 0;
-    int length = 0;
-    if (std::sscanf(entry->d_name, "pappl%lu.d%n", &pid, &length) != 1 ||
-        entry->d_name[length] != '\0' || pid == 0 || static_cast<pid_t>(pid) == getpid()) {
-      continue;
-    }
-    const std::string folder = temp + "/" + entry->d_name;
-    struct stat info;
-    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) {
-      continue;
-    }
-    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) remove_folder(folder);
-  }
-  closedir(dir);
-}
+// The run's private spool folder; empty until use_printer_spool_folder().
+std::string spool_folder;
 
 }  // namespace
+
+void use_printer_spool_folder(const std::string& folder) {
+  spool_folder = folder;
+  // PAPPL 1.3.1 puts the main loop's local socket, which grants every client administration
+  // (_papplClientIsAuthorizedForGroup allows any AF_LOCAL peer), into papplGetTempDir() (from
+  // TMPDIR, read once and kept) for a user and into /run or $SNAP_COMMON for root, with mode
+  // 0777. Both are pointed at the private spool folder so that only this user can reach it; the
+  // rest of the process keeps its own TMPDIR. This can go once the framework creates that socket
+  // with owner-only access.
+  const char* old_tmpdir = std::getenv("TMPDIR");
+  const std::string saved_tmpdir = old_tmpdir ? old_tmpdir : "";
+  setenv("TMPDIR", folder.c_str(), 1);
+  papplGetTempDir();
+  if (old_tmpdir) {
+    setenv("TMPDIR", saved_tmpdir.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  if (getuid() == 0) setenv("SNAP_COMMON", folder.c_str(), 1);
+}
+
+const std::string& printer_spool_folder() {
+  return spool_folder;
+}
 
 bool printer_stop_requested() {
   LoopState& state = loop_state();
@@ -109,7 +85,6 @@ void printer_thread() {
     if (state.stop_requested) return;
     state.started = true;
   }
-  remove_stale_spool_folders();
   // Our "file" device must be known before the framework registers its own.
   register_output_device();
   route_quit_signals_to_waiter();
@@ -120,7 +95,8 @@ void printer_thread() {
   papplMainloop(2, argv, MAINLOOP_VERSION, MAINLOOP_FOOTER, 1, fax_drivers, nullptr,
                 fax_driver_callback, nullptr, nullptr, create_printer_system, nullptr,
                 CALLBACK_DATA);
-  remove_run_files();
+  // The spool folder holds the framework's socket and any document left; neither outlives a run.
+  if (!spool_folder.empty()) remove_spool_folder(spool_folder);
 
   {
     std::lock_guard lock(state.mutex);

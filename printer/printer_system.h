@@ -1,6 +1,13 @@
 // The IPP printer system: its thread and its shutdown.
 #pragma once
 
+#include <string>
+
+// Makes folder (the private spool folder of this run) the framework's spool and temporary
+// folder, which also holds its local socket. Changes the environment: start-up calls it once,
+// before any thread exists. Without it the printer does not start.
+void use_printer_spool_folder(const std::string& folder);
+
 // Thread entry of the printer thread: runs the printer framework's main loop with the one
 // printer "Send as Fax (Telvana)" until stop_printer_system() is called, then returns.
 void printer_thread();

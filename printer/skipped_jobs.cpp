@@ -11,6 +11,7 @@
 #include "app/log.h"
 #include "printer/copy_job.h"
 #include "printer/job_output.h"
+#include "printer/spool_folder.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void watch_job_events(pappl_system_t* system, pappl_printer_t* printer, pappl_jo
     const char* filename = papplJobGetFilename(job);
     if (filename != nullptr && !keep_job_document(job_id, filename)) {
       papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Cannot keep print file '%s' open: %s", filename,
-                  strerror(errno));
+                  spool_open_error_text(errno).c_str());
     }
     return;
   }
@@ -81,12 +82,17 @@ void watch_job_events(pappl_system_t* system, pappl_printer_t* printer, pappl_jo
     finish_job_claim(job_id);
     return;
   }
+  // Only the printer the program created writes, and only where it was told to.
+  if (!own_output_target(papplJobGetPrinter(job))) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "The job's printer was not created by this program; nothing is written.");
+    finish_job_claim(job_id);
+    return;
+  }
   papplLogJob(job, PAPPL_LOGLEVEL_WARN,
               "The job was completed without being printed; saving its document.");
-  pappl_printer_t* job_printer = papplJobGetPrinter(job);
   const char* name = papplJobGetName(job);
-  start_save(job_id, name ? name : "", job_printer ? papplPrinterGetDeviceURI(job_printer) : "",
-             std::move(claim.document));
+  start_save(job_id, name ? name : "", own_device_uri(), std::move(claim.document));
 }
 
 bool save_skipped_job(int job_id, const std::string& job_name, const std::string& device_uri,

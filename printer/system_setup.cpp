@@ -1,8 +1,12 @@
 // The printer system: listeners, drivers, contact, output folder and the printer.
 #include "printer/system_setup.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +17,7 @@
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
+#include "printer/job_output.h"
 #include "printer/quit_signal_routing.h"
 #include "printer/skipped_jobs.h"
 
@@ -43,7 +48,73 @@ bool check_stop(pappl_system_t* system, void* data) {
   return true;
 }
 
+std::atomic<PortUnavailableHandler> port_unavailable_handler{nullptr};
+
+// Every client of the printer is refused administration: with no authentication the framework
+// treats any loopback client as an administrator. Other checks (printing, jobs) pass.
+http_status_t refuse_administration(pappl_client_t* client, const char* group, gid_t group_id,
+                                    void* data) {
+  (void)group;
+  (void)group_id;
+  (void)data;
+  const ipp_op_t operation = papplClientGetOperation(client);
+  if (!administrative_operation(operation)) return HTTP_STATUS_CONTINUE;
+  papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused %s: the printer cannot be administered.",
+                 ippOpString(operation));
+  return HTTP_STATUS_FORBIDDEN;
+}
+
+// True when this machine has an IPv6 loopback address to listen on.
+bool ipv6_loopback_exists() {
+  const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(probe);
+  return bound;
+}
+
+// Listens on both loopback addresses: clients try ::1 first for "localhost", so an address left
+// free would let another program receive their requests. PAPPL 1.3.1's
+// papplSystemAddListeners(system, "localhost") stops after the first address family that works
+// (127.0.0.1); a fixed version would take every address of the name.
+bool add_loopback_listeners(pappl_system_t* system) {
+  if (!papplSystemAddListeners(system, "127.0.0.1")) return false;
+  return !ipv6_loopback_exists() || papplSystemAddListeners(system, "[::1]");
+}
+
 }  // namespace
+
+void set_port_unavailable_handler(PortUnavailableHandler handler) {
+  port_unavailable_handler.store(handler);
+}
+
+bool administrative_operation(ipp_op_t operation) {
+  switch (operation) {
+    case IPP_OP_CREATE_PRINTER:
+    case IPP_OP_DELETE_PRINTER:
+    case IPP_OP_SET_PRINTER_ATTRIBUTES:
+    case IPP_OP_SET_SYSTEM_ATTRIBUTES:
+    case IPP_OP_PAUSE_PRINTER:
+    case IPP_OP_PAUSE_PRINTER_AFTER_CURRENT_JOB:
+    case IPP_OP_RESUME_PRINTER:
+    case IPP_OP_ENABLE_PRINTER:
+    case IPP_OP_DISABLE_PRINTER:
+    case IPP_OP_HOLD_NEW_JOBS:
+    case IPP_OP_RELEASE_HELD_NEW_JOBS:
+    case IPP_OP_PAUSE_ALL_PRINTERS:
+    case IPP_OP_PAUSE_ALL_PRINTERS_AFTER_CURRENT_JOB:
+    case IPP_OP_RESUME_ALL_PRINTERS:
+    case IPP_OP_ENABLE_ALL_PRINTERS:
+    case IPP_OP_DISABLE_ALL_PRINTERS:
+    case IPP_OP_SHUTDOWN_ALL_PRINTERS:
+      return true;
+    default:
+      return operation == IPP_OP_PAPPL_FIND_DEVICES || operation == IPP_OP_PAPPL_FIND_DRIVERS;
+  }
+}
 
 pappl_loglevel_t printer_log_level(const char* value) {
   if (value == nullptr) return PAPPL_LOGLEVEL_WARN;
@@ -67,6 +138,10 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   papplCopyString(contact.name, "Telvana", sizeof contact.name);
   papplCopyString(contact.email, SUPPORT_EMAIL, sizeof contact.email);
 
+  // Without a private spool folder the framework would spool documents into a shared one.
+  const std::string& spool = printer_spool_folder();
+  if (spool.empty()) return nullptr;
+
   const char* log_file = std::getenv("TELVANA_LOG_FILE");
   const pappl_loglevel_t log_level = printer_log_level(std::getenv("TELVANA_LOG_LEVEL"));
 
@@ -75,18 +150,20 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   const auto system_options =
       static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_NO_TLS);
   pappl_system_t* system =
-      papplSystemCreate(system_options, PRINTER_NAME, PRINTER_IPP_PORT, DNSSD_SUBTYPES, nullptr,
-                        log_file ? log_file : "-", log_level, nullptr, false);
+      papplSystemCreate(system_options, PRINTER_NAME, PRINTER_IPP_PORT, DNSSD_SUBTYPES,
+                        spool.c_str(), log_file ? log_file : "-", log_level, nullptr, false);
   if (system == nullptr) return nullptr;
   // The application rotates the shared log file itself.
   papplSystemSetMaxLogSize(system, 0);
 
-  if (!papplSystemAddListeners(system, "localhost")) {
+  if (!add_loopback_listeners(system)) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Failed to add TCP listeners on port %d.",
              PRINTER_IPP_PORT);
     papplSystemDelete(system);
+    if (const PortUnavailableHandler handler = port_unavailable_handler.load()) handler();
     return nullptr;
   }
+  papplSystemSetAuthCallback(system, nullptr, refuse_administration, nullptr);
   papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
   papplSystemSetContact(system, &contact);
   papplSystemSetDNSSDName(system, PRINTER_NAME);
@@ -119,6 +196,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   pappl_printer_t* printer =
       papplPrinterCreate(system, 0, PRINTER_NAME, FAX_DRIVER_NAME, DEVICE_ID, device_uri.c_str());
   if (printer) {
+    set_own_printer(printer, device_uri);
     papplPrinterSetDNSSDName(printer, PRINTER_NAME);
     papplPrinterSetOrganization(printer, ORGANIZATION);
   } else {

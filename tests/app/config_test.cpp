@@ -2,11 +2,14 @@
 #include "app/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <map>
+#include <vector>
 
 #include "app/command_line.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -50,6 +53,36 @@ TEST(OutputFolder, FirstRuleThatApplies) {
     Environment env(c.env);
     EXPECT_EQ(resolve_output_folder(), c.expected);
   }
+}
+
+TEST(OutputFolder, IsCreatedWithItsMissingParentsOnlyTheUserMayEnter) {
+  TempDir dir;
+  mkdir((dir / "shared").c_str(), 0755);
+  write_file(dir / "file", "");
+  struct Case {
+    std::string folder;
+    bool created;
+    std::vector<std::string> made;  // folders the call creates, each 0700
+  };
+  const Case cases[] = {
+      {dir / "home/.local/share/TelvanaPrint",
+       true,
+       {"home", "home/.local", "home/.local/share", "home/.local/share/TelvanaPrint"}},
+      {dir / "shared/TelvanaPrint/", true, {"shared/TelvanaPrint"}},
+      {dir / "shared", true, {}},
+      {dir / "file/TelvanaPrint", false, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(create_folder_with_parents(c.folder), c.created) << c.folder;
+    for (const std::string& made : c.made) {
+      struct stat info {};
+      ASSERT_EQ(stat((dir / made).c_str(), &info), 0) << made;
+      EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+    }
+  }
+  struct stat shared {};
+  ASSERT_EQ(stat((dir / "shared").c_str(), &shared), 0);
+  EXPECT_EQ(shared.st_mode & 0777, 0755u);
 }
 
 TEST(AppVersion, MajorMinorBuildOnly) {

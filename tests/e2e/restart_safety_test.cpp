@@ -78,11 +78,9 @@ class RestartSafety : public ::testing::Test {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
     app.set_executable(
         install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/files/pages"));
-    // The framework spools documents under TMPDIR; a private one shows what a kill leaves.
-    fs::create_directories(spool_folder());
-    app.env()["TMPDIR"] = spool_folder();
   }
-  std::string spool_folder() const { return app.home() + "/tmp"; }
+  // The printer spools documents in a folder of its run inside the private runtime folder.
+  std::string spool_folder() const { return app.home() + "/runtime"; }
   // Ends the running program with SIGKILL and keeps its log apart from the next run's.
   void kill_program(const std::string& log_name) {
     kill(app.pid(), SIGKILL);

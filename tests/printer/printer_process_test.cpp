@@ -40,12 +40,20 @@ TEST(PrinterProcess, ListensOnLoopbackOnlyAndStopsPromptlyOnSignals) {
     AppProcess app;
     ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
     EXPECT_FALSE(listens_beyond_loopback(app.pid()));
+    // Both loopback addresses are the printer's, so no other program can take the other one.
+    const std::string listeners = run_command("ss -Hltnp 'sport = :8631' 2>/dev/null");
+    EXPECT_NE(listeners.find("127.0.0.1:8631"), std::string::npos) << listeners;
+    if (run_command("ip -6 addr show dev lo 2>/dev/null").find("::1") != std::string::npos) {
+      EXPECT_NE(listeners.find("[::1]:8631"), std::string::npos) << listeners;
+    }
     EXPECT_FALSE(port_open(9100));
     const pid_t pid = app.pid();
     // A generous bound: the framework alone would take up to 30 s to notice the stop.
     EXPECT_EQ(app.stop(sig, std::chrono::seconds(10)), 0) << "signal " << sig;
-    // The framework's spool folder of the run does not outlive it.
-    EXPECT_NE(access(("/tmp/pappl" + std::to_string(pid) + ".d").c_str(), F_OK), 0);
+    // The spool folder of the run does not outlive it.
+    for (const std::string& name : folder_entries(app.home() + "/runtime")) {
+      EXPECT_NE(name.rfind(".telvana-spool-" + std::to_string(pid) + "-", 0), 0u) << name;
+    }
     EXPECT_FALSE(port_open(PRINTER_PORT));
   }
 }
@@ -108,26 +116,31 @@ TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
         for (const std::string& name : folder_entries(app.output_folder())) {
           if (name.rfind(".telvana-job-", 0) == 0) return true;
         }
-        return run_command("ls /tmp/pappl" + std::to_string(app.pid()) + ".d 2>/dev/null").size() >
-               0;
+        return run_command("ls " + shell_quote(app.home()) + "/runtime/.telvana-spool-*/p* " +
+                           "2>/dev/null")
+                   .size() > 0;
       },
       std::chrono::seconds(30)));
   kill(app.pid(), SIGKILL);
   app.wait_exit();
   EXPECT_TRUE(pdf_files(app.output_folder()).empty());
 
-  // The next start clears the hidden leftovers of the killed run, and the framework's spool
-  // folder that still holds the document.
-  const std::string killed_spool = "/tmp/pappl" + std::to_string(app.pid()) + ".d";
+  // The next start clears the hidden leftovers of the killed run, and its spool folder that
+  // still holds the document.
+  const std::string runtime = app.home() + "/runtime";
+  const std::string killed_spool = run_command(
+      "ls -d " + shell_quote(runtime) + "/.telvana-spool-" + std::to_string(app.pid()) + "-*");
+  ASSERT_FALSE(killed_spool.empty());
   AppProcess again;
   again.set_output_folder(app.output_folder());
+  again.env()["XDG_RUNTIME_DIR"] = runtime;
   ASSERT_TRUE(start_printer_app(again));
   for (const std::string& name : folder_entries(app.output_folder())) {
     EXPECT_NE(name.rfind(".telvana-job-", 0), 0u) << name;
   }
-  EXPECT_NE(access(killed_spool.c_str(), F_OK), 0) << killed_spool << " was left behind";
+  EXPECT_NE(access(killed_spool.substr(0, killed_spool.find('\n')).c_str(), F_OK), 0)
+      << killed_spool << " was left behind";
   EXPECT_EQ(again.stop(SIGTERM), 0);
-  run_command("rm -rf " + shell_quote(killed_spool));
 }
 
 }  // namespace

@@ -77,14 +77,6 @@ AppProcess::~AppProcess() {
     kill(-pid_, SIGKILL);
     wait_until(group_gone);
   }
-  // A killed program cannot remove the printer framework's spool folder; its next start would.
-  const auto tmpdir = env_.find("TMPDIR");
-  const char* inherited = std::getenv("TMPDIR");
-  const std::string temp = tmpdir != env_.end() ? tmpdir->second
-                           : inherited != nullptr && *inherited != '\0' ? inherited
-                                                                          : "/tmp";
-  std::error_code ignored;
-  std::filesystem::remove_all(temp + "/pappl" + std::to_string(pid_) + ".d", ignored);
 }
 
 void AppProcess::set_output_folder(const std::string& folder) {
@@ -92,7 +84,9 @@ void AppProcess::set_output_folder(const std::string& folder) {
   env_["TELVANA_OUTPUT_DIR"] = folder;
 }
 
-std::string AppProcess::log() const { return read_file(log_path()); }
+std::string AppProcess::log() const {
+  return read_file(log_path());
+}
 
 std::vector<std::string> AppProcess::environment() const {
   std::map<std::string, std::string> merged;
@@ -197,8 +191,12 @@ std::optional<int> AppProcess::stop(int sig, std::chrono::milliseconds timeout) 
   return wait_exit(timeout);
 }
 
-std::string AppProcess::stdout_text() const { return read_file(home() + "/stdout.txt"); }
-std::string AppProcess::stderr_text() const { return read_file(home() + "/stderr.txt"); }
+std::string AppProcess::stdout_text() const {
+  return read_file(home() + "/stdout.txt");
+}
+std::string AppProcess::stderr_text() const {
+  return read_file(home() + "/stderr.txt");
+}
 
 std::optional<int> AppProcess::run_again(const std::vector<std::string>& args,
                                          std::chrono::milliseconds timeout) {

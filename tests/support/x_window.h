@@ -3,5 +3,10 @@
 
 #include <sys/types.h>
 
+#include <string>
+
 // True when a window titled "Telvana Print-to-Fax" of process pid is mapped and viewable.
 bool window_viewable(pid_t pid);
+
+// True when a window with this title (no quotes in it) of process pid is mapped and viewable.
+bool window_viewable(pid_t pid, const std::string& title);
