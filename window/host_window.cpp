@@ -90,6 +90,13 @@ gboolean on_motion(GtkWidget*, GdkEventMotion* event, gpointer) {
   return TRUE;
 }
 
+// An enter counts as a motion at its point: the bar may come under a pointer at rest (the
+// window shown or grown there), and then no motion follows.
+gboolean on_enter(GtkWidget*, GdkEventCrossing* event, gpointer) {
+  set_hovered(button_at(event->x, event->y));
+  return TRUE;
+}
+
 gboolean on_leave(GtkWidget*, GdkEventCrossing*, gpointer) {
   set_hovered(CaptionButton::none);
   return TRUE;
@@ -173,10 +180,12 @@ GdkMonitor* primary_monitor(GdkDisplay* display) {
 
 GtkWidget* make_title_bar() {
   GtkWidget* bar = gtk_drawing_area_new();
-  gtk_widget_add_events(bar, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                 GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+  gtk_widget_add_events(bar, GDK_POINTER_MOTION_MASK | GDK_ENTER_NOTIFY_MASK |
+                                 GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK |
+                                 GDK_BUTTON_RELEASE_MASK);
   g_signal_connect(bar, "draw", G_CALLBACK(on_title_bar_draw), nullptr);
   g_signal_connect(bar, "motion-notify-event", G_CALLBACK(on_motion), nullptr);
+  g_signal_connect(bar, "enter-notify-event", G_CALLBACK(on_enter), nullptr);
   g_signal_connect(bar, "leave-notify-event", G_CALLBACK(on_leave), nullptr);
   g_signal_connect(bar, "button-press-event", G_CALLBACK(on_button_press), nullptr);
   g_signal_connect(bar, "button-release-event", G_CALLBACK(on_button_release), nullptr);

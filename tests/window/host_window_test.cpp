@@ -205,6 +205,45 @@ TEST_F(HostWindowTest, HoverRepaintsOnlyTheStripAndOnlyOnAChange) {
   g_signal_handler_disconnect(host_window(), window_handler);
 }
 
+// A button that comes under a pointer at rest gets only an enter event, no motion.
+TEST_F(HostWindowTest, ABarArrivingUnderTheStillPointerLightsTheButtonThere) {
+  struct Case {
+    const char* what;
+    int x, y;  // the pointer, in the window as it is at the start
+    void (*arrive)();
+    int top_moves;  // how far the window's top moves up on arrival
+    CaptionButton lit;
+  };
+  const Case cases[] = {
+      {"shown again where it was closed", 491, 14,
+       [] {
+         const XWindowInfo at = window_info();
+         session().client->click(at.x + 491, at.y + 14);
+         ASSERT_TRUE(pump_until([] { return !window_info().viewable; }));
+       },
+       0, CaptionButton::close},
+      {"grown upwards under the pointer", 445, -70, [] { resize_host_window(514, 498); }, 84,
+       CaptionButton::minimize},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();  // each case from the same start
+    const XWindowInfo at = window_info();
+    // Out across the bar: a drag that GTK emulates without a window manager can leave it
+    // believing the pointer is still over the bar, and this sets it right.
+    session().client->move_pointer(at.x + 200, at.y + 14);
+    session().client->move_pointer(0, SCREEN_HEIGHT - 1);
+    settle();
+    c.arrive();
+    session().client->move_pointer(at.x + c.x, at.y + c.y);  // not onto the window (yet)
+    bring_host_window_to_front();
+    ASSERT_TRUE(
+        pump_until([&] { return window_is(at.x, at.y - c.top_moves, 514, 442 + c.top_moves); }));
+    settle();
+    expect_screen_shows_bar(96, c.lit, 0xFAFBFC);
+  }
+}
+
 TEST_F(HostWindowTest, CloseHidesTheWindowAndFrontBringsItBackInPlace) {
   const XWindowInfo before = window_info();
   session().client->click(before.x + 491, before.y + 14);
