@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/config.h"
+#include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
@@ -120,6 +121,7 @@ void printer_thread() {
   papplMainloop(2, argv, MAINLOOP_VERSION, MAINLOOP_FOOTER, 1, fax_drivers, nullptr,
                 fax_driver_callback, nullptr, nullptr, create_printer_system, nullptr,
                 CALLBACK_DATA);
+  stop_dns_sd_announcement();
   remove_run_files();
 
   {
@@ -135,6 +137,8 @@ void stop_printer_system() {
   state.stop_requested = true;
   if (!state.started || state.finished) return;
   lock.unlock();
+  // Print dialogs stop offering the printer before it stops taking jobs.
+  stop_dns_sd_announcement();
   papplMainloopShutdown();
   lock.lock();
   state.ended.wait_for(lock, STOP_WAIT, [&] { return state.finished; });
