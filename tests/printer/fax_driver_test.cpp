@@ -49,6 +49,7 @@ TEST(FaxDriver, FillsEveryCapability) {
   const pappl_pr_driver_data_t& d = r.data;
   EXPECT_STREQ(d.format, "application/pdf");
   EXPECT_EQ(d.status_cb, clear_media_reasons);
+  EXPECT_EQ(d.duplex, PAPPL_DUPLEX_NORMAL);
   EXPECT_EQ(d.printfile_cb, copy_job_file);
   EXPECT_EQ(d.identify_cb, identify_printer);
   EXPECT_EQ(d.testpage_cb, select_test_page);
@@ -129,6 +130,9 @@ TEST(FaxDriver, FillsEveryCapability) {
       {"number-up-default", "1"},
       {"number-up-supported", "1"},
       {"preferred-attributes-supported", "false"},
+      {"print-rendering-intent-default", "auto"},
+      {"print-rendering-intent-supported", "auto"},
+      {"printer-message-from-operator", ""},
   };
   EXPECT_EQ(r.attributes, added);
 }
