@@ -14,6 +14,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,8 +24,10 @@
 
 namespace {
 
-// How long to wait before trying again to reach the message bus.
-constexpr unsigned BUS_RETRY_MILLISECONDS = 1000;
+// How long to wait before trying again to reach the message bus: doubled after each failure up
+// to the longest wait, since a desktop without a system bus rarely gets one later.
+constexpr unsigned FIRST_BUS_RETRY_MILLISECONDS = 1000;
+constexpr unsigned LONGEST_BUS_RETRY_MILLISECONDS = 16000;
 
 // Joins the values of a framework attribute with commas, leaving out skip.
 std::string joined_values(ipp_attribute_t* attribute, const char* skip = nullptr) {
@@ -94,7 +97,8 @@ struct Announcer {
   AvahiEntryGroup* group = nullptr;
   AvahiTimeout* retry = nullptr;
   PrinterAnnouncement announcement;
-  std::string name;             // the name in use (changed by name collisions)
+  std::string name;  // the name in use (changed by name collisions)
+  unsigned bus_retry = FIRST_BUS_RETRY_MILLISECONDS;
   bool absence_logged = false;  // the daemon's absence was logged and it has not come back
 };
 
@@ -205,9 +209,15 @@ void on_client_change(AvahiClient* client, AvahiClientState state, void* data) {
       add_services(a);
       break;
     case AVAHI_CLIENT_S_COLLISION:
-    case AVAHI_CLIENT_S_REGISTERING:
-      // The host name changes; the services are added again once the daemon runs.
+      // The host name is taken; the services follow the new one once it is being registered.
       if (a.group != nullptr) avahi_entry_group_reset(a.group);
+      break;
+    case AVAHI_CLIENT_S_REGISTERING:
+      // The daemon probes its host name (after a start or a rename). The services are added now,
+      // under that name, so that their own probing overlaps the daemon's: the printer is back
+      // about a second sooner than when waiting for the running state.
+      if (a.group != nullptr) avahi_entry_group_reset(a.group);
+      add_services(a);
       break;
     case AVAHI_CLIENT_CONNECTING:
       if (!a.absence_logged) {
@@ -225,7 +235,7 @@ void on_client_change(AvahiClient* client, AvahiClientState state, void* data) {
         log_printf(u"[printer] DNS-SD: avahi-daemon cannot be used: %s", avahi_strerror(error));
         a.absence_logged = true;
       }
-      schedule_retry(a, disconnected ? 0 : BUS_RETRY_MILLISECONDS);
+      schedule_retry(a, disconnected ? 0 : FIRST_BUS_RETRY_MILLISECONDS);
       break;
     }
   }
@@ -237,7 +247,9 @@ void connect_client(Announcer& a) {
   AvahiClient* client = avahi_client_new(avahi_threaded_poll_get(a.poll), AVAHI_CLIENT_NO_FAIL,
                                          on_client_change, &a, &error);
   a.client = client;
-  if (client == nullptr) {
+  if (client != nullptr) {
+    a.bus_retry = FIRST_BUS_RETRY_MILLISECONDS;
+  } else {
     // Without a message bus there is no daemon to wait for; try again later.
     if (!a.absence_logged) {
       log_printf(
@@ -246,7 +258,8 @@ void connect_client(Announcer& a) {
           avahi_strerror(error));
       a.absence_logged = true;
     }
-    schedule_retry(a, BUS_RETRY_MILLISECONDS);
+    schedule_retry(a, a.bus_retry);
+    a.bus_retry = std::min(a.bus_retry * 2, LONGEST_BUS_RETRY_MILLISECONDS);
   }
 }
 
@@ -318,6 +331,7 @@ void start_dns_sd_announcement(const PrinterAnnouncement& announcement) {
   a.announcement = announcement;
   a.name = announcement.name;
   a.absence_logged = false;
+  a.bus_retry = FIRST_BUS_RETRY_MILLISECONDS;
   // Before the thread runs, so no lock is needed yet.
   connect_client(a);
   if (avahi_threaded_poll_start(a.poll) < 0) {

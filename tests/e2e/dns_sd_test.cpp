@@ -187,4 +187,36 @@ TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
   control.stop();
 }
 
+TEST(DnsSd, WithoutAMessageBusOneLineIsLoggedUntilTheBusAppears) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  if (!in_private_network()) {
+    GTEST_SKIP() << "needs a private network namespace (run as root, or under unshare --net)";
+  }
+  TempDir nowhere;
+  AppProcess app;
+  app.env()["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + nowhere / "bus";
+  ASSERT_TRUE(start_printer_app(app)) << app.log() << app.stderr_text();
+  const std::string unreachable = "[printer] DNS-SD: avahi-daemon cannot be reached: ";
+  ASSERT_TRUE(wait_until([&] { return app.log().find(unreachable) != std::string::npos; }))
+      << app.log();
+  // Long enough for two more attempts.
+  sleep(4);
+  EXPECT_EQ(count_of(app.log(), unreachable), 1u) << app.log();
+
+  // The bus (and avahi-daemon on it) appear where the program looks for them.
+  MdnsDaemons daemons;
+  ASSERT_TRUE(daemons.started()) << daemons.output();
+  const std::string bus_path = daemons.bus_address().substr(std::string("unix:path=").size());
+  ASSERT_EQ(symlink(bus_path.c_str(), (nowhere / "bus").c_str()), 0);
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return run_command(with_bus(daemons.bus_address(), "avahi-browse -t -p _ipp._tcp"))
+                   .find("Telvana") != std::string::npos;
+      },
+      std::chrono::seconds(40)))
+      << app.log();
+  EXPECT_EQ(count_of(app.log(), unreachable), 1u) << app.log();
+  EXPECT_TRUE(app.running()) << app.log() << app.stderr_text();
+}
+
 }  // namespace
