@@ -60,6 +60,30 @@ void complete_ready_media(pappl_pr_driver_data_t* data) {
   }
 }
 
+// Attributes that IPP Everywhere clients expect and the framework does not report, with the
+// values that hold for this printer: one page per side, no Set-Job-Attributes, no preferred
+// values in Validate-Job answers, no rendering intent of its own, no operator message, nothing
+// that Set-Printer-Attributes may change (every client is refused administration). The
+// framework keeps the last 100 events of a subscription however old, so the shortest event
+// life the standard allows is the honest one.
+void add_missing_printer_attributes(ipp_t** driver_attrs) {
+  if (*driver_attrs == nullptr) *driver_attrs = ippNew();
+  ipp_t* attrs = *driver_attrs;
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "ippget-event-life", 15);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+               "job-settable-attributes-supported", nullptr, "none");
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-default", 1);
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-supported", 1);
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+               "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+               "print-rendering-intent-supported", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-message-from-operator", nullptr, "");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+               "printer-settable-attributes-supported", nullptr, "none");
+}
+
 }  // namespace
 
 bool configure_driver_data(pappl_system_t* system, const char* driver_name, const char* device_uri,
@@ -164,6 +188,10 @@ bool fax_driver_callback(pappl_system_t* system, const char* driver_name, const 
   if (configured) {
     driver_data->format = "application/pdf";
     driver_data->status_cb = clear_media_reasons;
+    // Back sides of two-sided raster jobs are kept as sent, as the "DM1" the framework already
+    // reports in urf-supported says.
+    driver_data->duplex = PAPPL_DUPLEX_NORMAL;
+    add_missing_printer_attributes(driver_attrs);
   }
   return configured;
 }

@@ -9,8 +9,9 @@ inline constexpr const char* FAX_DRIVER_NAME = "pwg_common-300dpi-600dpi-srgb_8"
 // The driver table given to the framework (one row).
 extern pappl_pr_driver_t fax_drivers[1];
 
-// The driver callback: fills the driver data, then makes PDF the native format and installs
-// the status callback. True when the data was filled.
+// The driver callback: fills the driver data, then makes PDF the native format, installs the
+// status callback and adds the printer attributes the framework leaves out (a new attribute
+// set in *driver_attrs when it was null). True when the data was filled.
 bool fax_driver_callback(pappl_system_t* system, const char* driver_name, const char* device_uri,
                          const char* device_id, pappl_pr_driver_data_t* driver_data,
                          ipp_t** driver_attrs, void* data);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/config.h"
+#include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
@@ -95,6 +96,7 @@ void printer_thread() {
   papplMainloop(2, argv, MAINLOOP_VERSION, MAINLOOP_FOOTER, 1, fax_drivers, nullptr,
                 fax_driver_callback, nullptr, nullptr, create_printer_system, nullptr,
                 CALLBACK_DATA);
+  stop_dns_sd_announcement();
   // The spool folder holds the framework's socket and any document left; neither outlives a run.
   if (!spool_folder.empty()) remove_spool_folder(spool_folder);
 
@@ -111,6 +113,8 @@ void stop_printer_system() {
   state.stop_requested = true;
   if (!state.started || state.finished) return;
   lock.unlock();
+  // Print dialogs stop offering the printer before it stops taking jobs.
+  stop_dns_sd_announcement();
   papplMainloopShutdown();
   lock.lock();
   state.ended.wait_for(lock, STOP_WAIT, [&] { return state.finished; });

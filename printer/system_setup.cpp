@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
@@ -166,7 +167,11 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   papplSystemSetAuthCallback(system, nullptr, refuse_administration, nullptr);
   papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
   papplSystemSetContact(system, &contact);
-  papplSystemSetDNSSDName(system, PRINTER_NAME);
+  // The framework would announce the system and the printer on every interface under the
+  // machine's host name; both stay unannounced by it and the printer is announced on the
+  // loopback interface instead (below). The system's only service would be a web interface,
+  // which is not served.
+  papplSystemSetDNSSDName(system, nullptr);
   papplSystemSetSaveCallback(system, skip_state_save, nullptr);
   papplSystemSetEventCallback(system, watch_job_events, nullptr);
   // First run at the loop's first turn, right after the framework installed its handlers.
@@ -197,8 +202,9 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
       papplPrinterCreate(system, 0, PRINTER_NAME, FAX_DRIVER_NAME, DEVICE_ID, device_uri.c_str());
   if (printer) {
     set_own_printer(printer, device_uri);
-    papplPrinterSetDNSSDName(printer, PRINTER_NAME);
+    papplPrinterSetDNSSDName(printer, nullptr);
     papplPrinterSetOrganization(printer, ORGANIZATION);
+    start_dns_sd_announcement(describe_printer(system, printer, PRINTER_NAME, DNSSD_SUBTYPES));
   } else {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Failed to create printer '%s'.", PRINTER_NAME);
   }

@@ -25,7 +25,7 @@ int free_loopback_port() {
   return port;
 }
 
-CupsServer::CupsServer() {
+CupsServer::CupsServer(const std::map<std::string, std::string>& env) : env_(env) {
   const std::string& root = root_.path();
   // The filters run as the scheduler's unprivileged user: they must reach the spool and temp
   // folders.
@@ -75,7 +75,7 @@ CupsServer::CupsServer() {
   if (!written || port_ == 0) return;
   if (!cupsd_.start(
           {"cupsd", "-f", "-c", root + "/conf/cupsd.conf", "-s", root + "/conf/cups-files.conf"},
-          {}, root + "/log/cupsd.out")) {
+          env_, root + "/log/cupsd.out")) {
     return;
   }
   started_ = wait_until([&] { return port_open(port_) || !cupsd_.running(); }) && cupsd_.running();
@@ -86,7 +86,9 @@ std::string CupsServer::server() const {
 }
 
 CommandRun CupsServer::run(const std::string& command, const std::vector<std::string>& args) const {
-  std::string line = "timeout 120 " + command + " -h " + server();
+  std::string line = "timeout 120 env";
+  for (const auto& [name, value] : env_) line += " " + shell_quote(name + "=" + value);
+  line += " " + command + " -h " + server();
   for (const std::string& arg : args) line += " " + shell_quote(arg);
   CommandRun result;
   result.output = run_command(line + " 2>&1", &result.status);

@@ -2,6 +2,7 @@
 // a free loopback port, no browsing.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,9 @@ struct CommandRun {
 
 class CupsServer {
  public:
-  // Writes the configuration and starts cupsd in the foreground; started() tells whether it
-  // listens.
-  CupsServer();
+  // Writes the configuration and starts cupsd in the foreground with env added to its
+  // environment and to that of run()'s commands; started() tells whether it listens.
+  explicit CupsServer(const std::map<std::string, std::string>& env = {});
   CupsServer(const CupsServer&) = delete;
   CupsServer& operator=(const CupsServer&) = delete;
 
@@ -31,6 +32,7 @@ class CupsServer {
 
  private:
   TempDir root_;
+  std::map<std::string, std::string> env_;
   ChildProcess cupsd_;
   int port_ = 0;
   bool started_ = false;

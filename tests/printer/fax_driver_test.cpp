@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -16,6 +17,7 @@ namespace {
 struct DriverResult {
   bool ok = false;
   pappl_pr_driver_data_t data{};
+  std::map<std::string, std::string> attributes;  // name -> values as ipptool shows them
 };
 
 // Runs the driver callback on a fresh thread with the locale variables given, since the
@@ -31,7 +33,12 @@ DriverResult run_driver(const char* locale, const char* driver_name = FAX_DRIVER
                                            &result.data, &attrs, nullptr)
                      : configure_driver_data(nullptr, driver_name, "file:///tmp?ext=pdf", nullptr,
                                              &result.data, &attrs);
-    EXPECT_EQ(attrs, nullptr);
+    for (ipp_attribute_t* a = ippFirstAttribute(attrs); a; a = ippNextAttribute(attrs)) {
+      char value[256];
+      ippAttributeString(a, value, sizeof value);
+      result.attributes[ippGetName(a)] = value;
+    }
+    ippDelete(attrs);
   }).join();
   return result;
 }
@@ -42,6 +49,7 @@ TEST(FaxDriver, FillsEveryCapability) {
   const pappl_pr_driver_data_t& d = r.data;
   EXPECT_STREQ(d.format, "application/pdf");
   EXPECT_EQ(d.status_cb, clear_media_reasons);
+  EXPECT_EQ(d.duplex, PAPPL_DUPLEX_NORMAL);
   EXPECT_EQ(d.printfile_cb, copy_job_file);
   EXPECT_EQ(d.identify_cb, identify_printer);
   EXPECT_EQ(d.testpage_cb, select_test_page);
@@ -114,6 +122,20 @@ TEST(FaxDriver, FillsEveryCapability) {
   }
   EXPECT_STREQ(d.media_ready[2].size_name, "");
   EXPECT_STREQ(d.media_ready[3].size_name, "");
+
+  // The attributes the framework leaves out, with what holds for this printer.
+  const std::map<std::string, std::string> added = {
+      {"ippget-event-life", "15"},
+      {"job-settable-attributes-supported", "none"},
+      {"number-up-default", "1"},
+      {"number-up-supported", "1"},
+      {"preferred-attributes-supported", "false"},
+      {"print-rendering-intent-default", "auto"},
+      {"print-rendering-intent-supported", "auto"},
+      {"printer-message-from-operator", ""},
+      {"printer-settable-attributes-supported", "none"},
+  };
+  EXPECT_EQ(r.attributes, added);
 }
 
 TEST(FaxDriver, DefaultMediaFollowsTheLocale) {
@@ -153,6 +175,7 @@ TEST(FaxDriver, DriverNameTokensDecideColourAndResolution) {
   for (const Case& c : cases) {
     const DriverResult r = run_driver("en_US.UTF-8", c.name, false);
     EXPECT_EQ(r.ok, c.ok) << c.name;
+    EXPECT_TRUE(r.attributes.empty()) << c.name;
     if (!c.ok) continue;
     EXPECT_STREQ(r.data.format, "image/pwg-raster") << c.name;
     EXPECT_EQ(static_cast<int>(r.data.raster_types), c.raster_types) << c.name;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,28 +130,75 @@ TEST_F(PrintPdf, PassesTheStandardIppConformanceTests) {
   ASSERT_TRUE(write_file(inputs_ / "doc.pdf", make_pdf(5000, 7)));
   // The suites require printer-up-time > 0, which the framework counts in whole seconds.
   sleep(2);
-  for (const char* suite : {"ipp-1.1.test", "ipp-2.0.test"}) {
+  // The only failures allowed, by the expectation ipptool prints for them.
+  // orientation-requested-default is 7 ("none") by the printer's definition; the framework
+  // offers no page overrides; a printer that writes files has no supplies.
+  const std::set<std::string> fixed = {
+      "orientation-requested-default WITH-VALUE \"3,4,5,6\"",
+  };
+  std::set<std::string> everywhere = fixed;
+  everywhere.insert({"overrides-supported", "printer-supply", "printer-supply-description"});
+  // Operations the framework lacks: Restart-Job, Purge-Jobs, Set-Job-Attributes.
+  std::set<std::string> ipp21 = fixed;
+  for (const char* op : {"0x000E", "0x0012", "0x0014"}) {
+    ipp21.insert(std::string("operations-supported WITH-VALUE \"") + op + "\"");
+  }
+  // The document and job operations of IPP 2.2, multi-document jobs, proof prints and printer
+  // alerts are not in the framework either.
+  std::set<std::string> ipp22 = ipp21;
+  for (const char* op : {"0x0029", "0x002A", "0x002B", "0x002C", "0x002E", "0x002F", "0x0030",
+                         "0x0031", "0x0033", "0x0034", "0x0035", "0x0037", "0x003A"}) {
+    ipp22.insert(std::string("operations-supported WITH-VALUE \"") + op + "\"");
+  }
+  ipp22.insert({"overrides-supported", "multiple-document-jobs-supported WITH-VALUE \"true\"",
+                "printer-alert", "printer-alert-description",
+                "which-jobs-supported WITH-VALUE \"proof-print\""});
+  const struct {
+    const char* suite;
+    const std::set<std::string>& allowed;
+  } suites[] = {
+      {"ipp-1.1.test", fixed},
+      {"ipp-2.0.test", fixed},
+      {"ipp-2.1.test", ipp21},
+      {"ipp-2.2.test", ipp22},
+      {"ipp-everywhere.test", everywhere},
+  };
+  for (const auto& s : suites) {
+    SCOPED_TRACE(s.suite);
     const IpptoolRun run =
-        run_ipptool(std::string("/usr/share/cups/ipptool/") + suite, {"-f", inputs_ / "doc.pdf"});
-    // The only failures allowed come from the printer's required orientation-requested-default
-    // of 7 ("none"), which these suites do not list among the accepted values.
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < run.output.size();) {
-      const std::size_t end = std::min(run.output.find('\n', start), run.output.size());
-      lines.push_back(run.output.substr(start, end - start));
-      start = end + 1;
-    }
-    int passed = 0, failed = 0;
-    bool in_failure = false;
-    for (const std::string& line : lines) {
-      if (line.find("[PASS]") != std::string::npos) ++passed, in_failure = false;
-      if (line.find("[FAIL]") != std::string::npos) ++failed, in_failure = true;
-      if (in_failure && line.find("EXPECTED:") != std::string::npos) {
-        EXPECT_NE(line.find("orientation-requested-default"), std::string::npos) << line;
+        run_ipptool(std::string("/usr/share/cups/ipptool/") + s.suite, {"-f", inputs_ / "doc.pdf"});
+    int passed = 0;
+    // Each failed test and whether an allowed expectation explains it; a failure without one
+    // (a bad status, a dropped connection) is never allowed.
+    std::vector<std::pair<std::string, bool>> failures;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("[PASS]") != std::string::npos) ++passed;
+      if (line.find("[FAIL]") != std::string::npos) failures.emplace_back(line, false);
+      const std::size_t expected = line.find("EXPECTED: ");
+      if (!failures.empty() && expected != std::string::npos) {
+        EXPECT_EQ(s.allowed.count(line.substr(expected + 10)), 1u) << line;
+        failures.back().second = true;
       }
     }
+    for (const auto& [test, explained] : failures) EXPECT_TRUE(explained) << test;
     EXPECT_GT(passed, 5) << run.output;
-    EXPECT_LE(failed, 2) << run.output;
+  }
+}
+
+TEST_F(PrintPdf, CompressedDocumentsArriveWhole) {
+  const std::string document = make_pdf(150000, 21);
+  ASSERT_TRUE(write_file(inputs_ / "doc.pdf", document));
+  std::size_t count = 0;
+  for (const char* suite : {"print-job-gzip.test", "print-job-deflate.test"}) {
+    SCOPED_TRACE(suite);
+    const IpptoolRun run =
+        run_ipptool(std::string("/usr/share/cups/ipptool/") + suite, {"-f", inputs_ / "doc.pdf"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_TRUE(wait_for_outputs(++count));
+  }
+  for (const std::string& name : pdf_files(app_.output_folder())) {
+    EXPECT_TRUE(read_file(app_.output_folder() + "/" + name) == document) << name;
   }
 }
 

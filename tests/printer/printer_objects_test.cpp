@@ -4,8 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
+#include <optional>
+#include <regex>
 #include <string>
+#include <vector>
 
+#include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/job_output.h"
 #include "printer/test_page.h"
@@ -107,6 +112,55 @@ TEST_F(PrinterObjects, IdentifyRingsTheBellAndWritesTheMessage) {
     fclose(capture);
     EXPECT_EQ(read_file(dir / "out"), c.expected) << (c.message ? c.message : "(none)");
   }
+}
+
+TEST_F(PrinterObjects, AnnouncementCarriesOnlyTheRecordKeysThatHold) {
+  const PrinterAnnouncement a =
+      describe_printer(system_, printer_, "Fax here", "_print,_universal");
+  EXPECT_EQ(a.name, "Fax here");
+  EXPECT_EQ(a.ipp_subtypes, (std::vector<std::string>{"_print", "_universal"}));
+  std::map<std::string, std::string> txt;
+  for (const std::string& entry : a.txt) {
+    const std::size_t equals = entry.find('=');
+    ASSERT_NE(equals, std::string::npos) << entry;
+    EXPECT_TRUE(txt.emplace(entry.substr(0, equals), entry.substr(equals + 1)).second) << entry;
+  }
+  // Absent: TLS is off, no web page is served, the printer is not certified.
+  const struct {
+    const char* key;
+    std::optional<std::string> value;
+  } cases[] = {
+      {"rp", "ipp/print/Fax"},
+      {"ty", "Send as Fax (Telvana)"},
+      {"product", "(Send as Fax (Telvana))"},
+      {"note", ""},
+      {"kind", "document,photo,postcard"},
+      {"Color", "T"},
+      {"Duplex", "T"},
+      {"PaperMax", "legal-A4"},
+      {"Fax", "F"},
+      {"Scan", "F"},
+      {"txtvers", "1"},
+      {"qtotal", "1"},
+      {"priority", "0"},
+      {"TLS", std::nullopt},
+      {"adminurl", std::nullopt},
+      {"mopria-certified", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const auto found = txt.find(c.key);
+    if (c.value) {
+      ASSERT_NE(found, txt.end()) << c.key;
+      EXPECT_EQ(found->second, *c.value) << c.key;
+    } else {
+      EXPECT_EQ(found, txt.end()) << c.key;
+    }
+  }
+  EXPECT_NE(txt["pdl"].find("application/pdf"), std::string::npos) << txt["pdl"];
+  EXPECT_EQ(txt["pdl"].find("application/octet-stream"), std::string::npos) << txt["pdl"];
+  EXPECT_TRUE(std::regex_match(txt["UUID"], std::regex("[0-9a-f]{8}-[0-9a-f]{4}-3[0-9a-f]{3}-"
+                                                       "[4-7][0-9a-f]{3}-[0-9a-f]{12}")))
+      << txt["UUID"];
 }
 
 }  // namespace
