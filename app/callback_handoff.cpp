@@ -11,10 +11,10 @@
 #include <ctime>
 
 #include "app/handoff_listener.h"
-#include "app/log.h"
-#include "app/single_instance.h"
+#include "core/log.h"
+#include "app/runtime_folder.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/text.h"
 #include "window/host_window.h"
 
 namespace {

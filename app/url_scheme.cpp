@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <thread>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "bridge/page_script.h"
-#include "bridge/records.h"
-#include "bridge/text.h"
+#include "platform/records.h"
+#include "core/text.h"
 #include "files/file_watcher.h"
 #include "files/printed_files.h"
 #include "net/workers.h"

@@ -7,14 +7,14 @@
 #include <deque>
 #include <memory>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "app/main_loop.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "platform/main_loop.h"
 #include "bridge/dispatcher.h"
 #include "bridge/document_script.h"
 #include "bridge/page_files.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/text.h"
 #include "files/file_watcher.h"
 #include "platform/message_box.h"
 #include "platform/open_uri.h"

@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/records.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "platform/records.h"
+#include "core/text.h"
 #include "files/printed_file_path.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Recognising paths inside the output folder.
 #include "files/printed_file_path.h"
 
-#include "app/config.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/text.h"
 
 std::optional<std::string> printed_file_name(std::u16string_view path) {
   const std::u16string_view configured = app_config().output_folder;

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "files/printed_file_path.h"
 
 namespace {

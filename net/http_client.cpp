@@ -15,8 +15,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "net/http_url.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "files/printed_file_path.h"
 #include "net/http_client.h"
 #include "net/upload_body.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/config.h"
+#include "core/config.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
 #include "printer/job_file.h"

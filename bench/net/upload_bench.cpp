@@ -28,9 +28,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/config.h"
+#include "core/config.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
 #include "platform/ui_thread.h"

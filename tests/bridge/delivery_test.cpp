@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/delivery.h"
 #include "bridge/page_script.h"
-#include "bridge/records.h"
-#include "bridge/text.h"
+#include "platform/records.h"
+#include "core/text.h"
 #include "platform/ui_thread.h"
 #include "tests/bridge/text_js_engine.h"
 
@@ -32,6 +33,7 @@ void capture_script(const std::u16string& script) {
 // (the deadline only guards against a hang) and returns them.
 std::vector<std::u16string> scripts_from(const std::function<void()>& post, std::size_t count) {
   captured_scripts.clear();
+  set_record_receiver(route_app_message);
   set_script_runner(capture_script);
   std::thread(post).join();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -82,6 +84,7 @@ std::unique_ptr<BridgeRequest> request(std::optional<std::u16string> first,
 
 class Delivery : public testing::Test {
  protected:
+  void SetUp() override { set_record_receiver(route_app_message); }
   void TearDown() override { set_script_runner(nullptr); }
 };
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/records.h"
+#include "platform/records.h"
 #include "platform/message_box.h"
 
 // One thing that reached the user or the page.

@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "app/config.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/text.h"
 #include "bridge/web_view_host.h"
 #include "tests/support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/main_loop.h"
+#include "platform/main_loop.h"
 #include "bridge/web_view_host.h"
 #include "tests/support/temp_dir.h"
 #include "tests/webview/page_harness.h"

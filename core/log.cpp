@@ -1,5 +1,5 @@
 // The log file: open, header, rotation, and thread-safe line writing.
-#include "app/log.h"
+#include "core/log.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Output folder rule, app version and the process-wide configuration.
-#include "app/config.h"
+#include "core/config.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // The output folder rule, the version text and the command line.
-#include "app/config.h"
+#include "core/config.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // UTF-8 <-> UTF-16 conversion; malformed input converts to U+FFFD instead of failing.
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 
