@@ -38,6 +38,10 @@ void quit_main_loop(int code) {
   post_to_ui_thread(quit_on_ui_thread, reinterpret_cast<void*>(static_cast<intptr_t>(code)));
 }
 
-void set_shutdown_step(void (*step)()) { shutdown_step = step; }
+void set_shutdown_step(void (*step)()) {
+  shutdown_step = step;
+}
 
-void request_shutdown() { post_to_ui_thread(shut_down_on_ui_thread, nullptr); }
+void request_shutdown() {
+  post_to_ui_thread(shut_down_on_ui_thread, nullptr);
+}

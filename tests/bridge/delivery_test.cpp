@@ -1,6 +1,8 @@
 // Results posted from worker threads reach the page as the scripts it expects: each record goes
 // through the real posting road (another thread, the GLib default main context, the router) and
 // the captured scripts run in a real JavaScript engine against a stand-in window.telvana.
+#include "bridge/delivery.h"
+
 #include <glib.h>
 #include <gtest/gtest.h>
 
@@ -12,10 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/delivery.h"
 #include "bridge/page_script.h"
-#include "platform/records.h"
 #include "core/text.h"
+#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/bridge/text_js_engine.h"
 

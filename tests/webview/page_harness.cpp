@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "bridge/delivery.h"
+#include "bridge/web_view_host.h"
 #include "core/config.h"
 #include "core/log.h"
 #include "core/text.h"
-#include "bridge/delivery.h"
-#include "bridge/web_view_host.h"
 #include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/support/app_process.h"
