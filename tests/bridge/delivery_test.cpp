@@ -1,5 +1,5 @@
 // Results posted from worker threads reach the page as the scripts it expects: each record goes
-// through the real posting road (another thread, the GLib default main context, the router) and
+// through the real way of posting (another thread, the GLib default main context, the router) and
 // the captured scripts run in a real JavaScript engine against a stand-in window.telvana.
 #include "bridge/delivery.h"
 
