@@ -17,6 +17,7 @@
 #include "bridge/delivery.h"
 #include "bridge/web_view_host.h"
 #include "core/config.h"
+#include "core/folders.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "net/http_client.h"

@@ -5,6 +5,7 @@
 // offending sequence converts to U+FFFD.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,3 +32,19 @@ std::optional<std::u16string> utf8_to_wide(std::optional<std::string_view> text)
 
 // UTF-16 to UTF-8; absent for absent input.
 std::optional<std::string> wide_to_utf8(std::optional<std::u16string_view> text);
+
+// One step of decoding: the code point at a position and how many units it takes. For a
+// malformed sequence valid is false and length covers its maximal invalid subpart (at least 1).
+struct TextStep {
+  char32_t code_point = 0;
+  std::size_t length = 1;
+  bool valid = false;
+};
+
+// Decodes the UTF-8 sequence at text[i] (i < text.size()). Overlong forms, surrogates and values
+// above U+10FFFF are not valid.
+TextStep decode_utf8_at(std::string_view text, std::size_t i);
+
+// Decodes the UTF-16 unit or surrogate pair at text[i] (i < text.size()); a lone surrogate is
+// not valid.
+TextStep decode_utf16_at(std::u16string_view text, std::size_t i);

@@ -37,61 +37,54 @@ void append_utf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
+TextStep decode_utf8_at(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return {lead, 1, true};
+  // Sequence length and the allowed range of the second byte (rejects overlongs and
+  // surrogates); a malformed sequence ends at its maximal invalid subpart.
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  char32_t cp = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, cp = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, cp = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {0, 1, false};
+  }
+  for (std::size_t k = 1; k < length; ++k) {
+    if (i + k >= text.size()) return {0, k, false};
+    const auto byte = static_cast<unsigned char>(text[i + k]);
+    if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return {0, k, false};
+    cp = (cp << 6) | (byte & 0x3F);
+  }
+  return {cp, length, true};
+}
+
+TextStep decode_utf16_at(std::u16string_view text, std::size_t i) {
+  const char16_t unit = text[i];
+  if (unit < 0xD800 || unit > 0xDFFF) return {unit, 1, true};
+  if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    return {0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00), 2, true};
+  }
+  return {0, 1, false};
+}
+
 std::optional<std::u16string> utf8_to_wide(std::optional<std::string_view> text) {
   if (!text) return std::nullopt;
   const std::string_view in = *text;
   std::u16string out;
   out.reserve(in.size());
-  std::size_t i = 0;
-  while (i < in.size()) {
-    const auto lead = static_cast<unsigned char>(in[i]);
-    if (lead < 0x80) {
-      out.push_back(lead);
-      ++i;
-      continue;
-    }
-    // Sequence length and the allowed range of the second byte (rejects overlongs and
-    // surrogates); each maximal invalid subpart becomes one U+FFFD.
-    int length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    char32_t cp = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, cp = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, cp = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      out.push_back(REPLACEMENT);
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    bool valid = true;
-    for (int k = 1; k < length; ++k, ++j) {
-      if (j >= in.size()) {
-        valid = false;
-        break;
-      }
-      const auto byte = static_cast<unsigned char>(in[j]);
-      const unsigned char lo = (k == 1) ? low : 0x80;
-      const unsigned char hi = (k == 1) ? high : 0xBF;
-      if (byte < lo || byte > hi) {
-        valid = false;
-        break;
-      }
-      cp = (cp << 6) | (byte & 0x3F);
-    }
-    if (valid) {
-      append_utf16(out, cp);
-    } else {
-      out.push_back(REPLACEMENT);
-    }
-    i = j;
+  for (std::size_t i = 0; i < in.size();) {
+    const TextStep step = decode_utf8_at(in, i);
+    append_utf16(out, step.valid ? step.code_point : REPLACEMENT);
+    i += step.length;
   }
   return out;
 }
@@ -101,17 +94,10 @@ std::optional<std::string> wide_to_utf8(std::optional<std::u16string_view> text)
   const std::u16string_view in = *text;
   std::string out;
   out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    const char16_t unit = in[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-        in[i + 1] <= 0xDFFF) {
-      append_utf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (in[i + 1] - 0xDC00));
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      append_utf8(out, REPLACEMENT);
-    } else {
-      append_utf8(out, unit);
-    }
+  for (std::size_t i = 0; i < in.size();) {
+    const TextStep step = decode_utf16_at(in, i);
+    append_utf8(out, step.valid ? step.code_point : REPLACEMENT);
+    i += step.length;
   }
   return out;
 }

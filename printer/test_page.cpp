@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "core/folders.h"
 
 void identify_printer(pappl_printer_t* printer, pappl_identify_actions_t actions,
                       const char* message) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "core/folders.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
