@@ -28,8 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/config.h"
 #include "bridge/page_script.h"
+#include "core/config.h"
 #include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"

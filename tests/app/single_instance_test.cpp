@@ -2,7 +2,6 @@
 // place, the frame on the socket, the log lines, the exit code, and the retry while the running
 // instance is still starting. The running instance here is this test, listening as the program
 // would, so that the exact frame can be checked.
-#include "app/runtime_folder.h"
 #include "app/single_instance.h"
 
 #include <fcntl.h>
@@ -22,6 +21,7 @@
 
 #include "app/callback_handoff.h"
 #include "app/handoff_listener.h"
+#include "app/runtime_folder.h"
 #include "core/log.h"
 #include "tests/support/app_process.h"
 
