@@ -11,21 +11,14 @@
 #include <ctime>
 
 #include "app/handoff_listener.h"
-#include "app/log.h"
-#include "app/single_instance.h"
+#include "app/runtime_folder.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "window/host_window.h"
 
 namespace {
-
-// Owns one socket descriptor.
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 void pause_briefly() {
   struct timespec pause {
@@ -86,17 +79,17 @@ HandoffOutcome send_handoff(const std::string& socket_path, std::string_view fra
 
   const auto give_up = std::chrono::steady_clock::now() + retry_for;
   for (;;) {
-    FdCloser socket_fd{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-    if (socket_fd.fd < 0) return outcome;
-    if (connect(socket_fd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const UniqueFd socket_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (socket_fd.get() < 0) return outcome;
+    if (connect(socket_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       outcome.listener_found = true;
       // A running instance that hangs must not hang every later start: the exchange is bounded.
       const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(answer_within);
       const timeval limit{static_cast<time_t>(seconds.count()), 0};
-      setsockopt(socket_fd.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-      setsockopt(socket_fd.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+      setsockopt(socket_fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+      setsockopt(socket_fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
       errno = 0;
-      if (send_all(socket_fd.fd, frame)) outcome.answer = read_answer(socket_fd.fd);
+      if (send_all(socket_fd.get(), frame)) outcome.answer = read_answer(socket_fd.get());
       outcome.timed_out = !outcome.answer && (errno == EAGAIN || errno == EWOULDBLOCK);
       return outcome;
     }

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace {
 

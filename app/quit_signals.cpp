@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "app/main_loop.h"
+#include "platform/main_loop.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ void start_quit_signal_thread() {
     const sigset_t set = quit_signal_set();
     for (;;) {
       int signal_number = 0;
-      if (sigwait(&set, &signal_number) == 0) destroy_from_outside();
+      if (sigwait(&set, &signal_number) == 0) request_shutdown();
     }
   }).detach();
 }

@@ -6,5 +6,5 @@
 void block_quit_signals();
 
 // Starts the one thread that takes the three signals with sigwait and turns each into
-// destroy_from_outside().
+// request_shutdown().
 void start_quit_signal_thread();

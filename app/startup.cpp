@@ -8,18 +8,21 @@
 
 #include "app/callback_handoff.h"
 #include "app/command_line.h"
-#include "app/config.h"
 #include "app/crash_reporter.h"
 #include "app/handoff_listener.h"
-#include "app/log.h"
-#include "app/main_loop.h"
 #include "app/port_notice.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "app/url_scheme.h"
-#include "bridge/text.h"
+#include "bridge/delivery.h"
 #include "bridge/web_view_host.h"
+#include "core/config.h"
+#include "core/folders.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "net/http_client.h"
+#include "platform/main_loop.h"
+#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
 #include "printer/spool_folder.h"
@@ -29,6 +32,7 @@
 int run_application(int argc, char** argv) {
   block_quit_signals();
   set_ui_thread();
+  set_record_receiver(route_app_message);
   const std::string command_line = join_command_line(argc, argv);
 
   // Configuration: hidden flag, framework environment, folders, version.
@@ -67,7 +71,7 @@ int run_application(int argc, char** argv) {
   log_printf(u"[Sentry] Initialized. release=telvana-printer@%s", config.app_version);
 
   // A second instance hands its command line over and ends before any of the steps below.
-  if (!pass_single_instance_test(command_line)) {
+  if (!claim_first_instance_or_hand_over(command_line)) {
     if (spool_folder) remove_spool_folder(*spool_folder);
     return 0;
   }
@@ -86,6 +90,7 @@ int run_application(int argc, char** argv) {
     return 1;
   }
 
+  set_shutdown_step(stop_printer_system);
   install_port_notice();
   std::thread(printer_thread).detach();
   start_quit_signal_thread();

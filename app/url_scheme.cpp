@@ -9,7 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
+#include "core/folders.h"
+#include "core/log.h"
 
 namespace {
 
@@ -38,13 +39,6 @@ bool is_scheme_key_line(const std::string& line) {
   return equals != std::string::npos && trim(line.substr(0, equals)) == URL_SCHEME_MIME_TYPE;
 }
 
-std::optional<std::string> executable_path() {
-  std::vector<char> buffer(4096);
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return std::nullopt;
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
-}
-
 std::optional<std::string> absolute_env(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr || value[0] != '/') return std::nullopt;
@@ -62,7 +56,7 @@ bool write_file(const std::string& path, const std::string& text) {
 }
 
 bool make_folder(const std::string& path) {
-  if (g_mkdir_with_parents(path.c_str(), 0700) == 0) return true;
+  if (create_folder_with_parents(path)) return true;
   log_printf(u"[scheme] Cannot create %s: %s", path, std::string(g_strerror(errno)));
   return false;
 }

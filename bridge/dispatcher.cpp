@@ -5,15 +5,15 @@
 #include <string>
 #include <thread>
 
-#include "app/log.h"
 #include "bridge/page_script.h"
-#include "bridge/records.h"
-#include "bridge/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "files/file_watcher.h"
 #include "files/printed_files.h"
 #include "net/workers.h"
 #include "platform/message_box.h"
 #include "platform/open_uri.h"
+#include "platform/records.h"
 #include "window/host_window.h"
 
 namespace {

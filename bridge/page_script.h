@@ -1,4 +1,4 @@
-// Running script in the page: the one road by which the host calls into the page.
+// Running script in the page: the only way the host calls into the page.
 #pragma once
 
 #include <string>

@@ -7,15 +7,16 @@
 #include <deque>
 #include <memory>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "app/main_loop.h"
 #include "bridge/dispatcher.h"
 #include "bridge/document_script.h"
 #include "bridge/page_files.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/folders.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "files/file_watcher.h"
+#include "platform/main_loop.h"
 #include "platform/message_box.h"
 #include "platform/open_uri.h"
 #include "platform/ui_thread.h"
@@ -317,8 +318,7 @@ void on_controller_created(void*) {
 
 void on_environment_created(void*) {
   const std::string& profile = profile_folder_path;
-  if (g_mkdir_with_parents(profile.c_str(), 0700) != 0 ||
-      !g_file_test(profile.c_str(), G_FILE_TEST_IS_DIR)) {
+  if (!create_folder_with_parents(profile)) {
     log_printf(u"[webview] Cannot create the profile folder %s", profile);
     fail_creation(
         u"Could not create the web view environment.\nPlease install the WebKitGTK 4.1 library "

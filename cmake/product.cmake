@@ -14,7 +14,7 @@ if(sentry_FOUND)
   target_compile_definitions(telvana PUBLIC TELVANA_WITH_SENTRY=1)
 endif()
 
-foreach(dir app platform bridge window files net printer)
+foreach(dir core app platform bridge window files net printer)
   add_subdirectory(${dir})
 endforeach()
 

@@ -15,11 +15,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/records.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/folder_listing.h"
+#include "core/folders.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "files/printed_file_path.h"
+#include "platform/records.h"
 
 namespace {
 
@@ -83,13 +85,13 @@ void report_if_new(int folder_fd, const std::string& name, ReportedFiles& report
 // Lists the folder's regular ".pdf" files, reporting each one not yet reported, and forgets
 // reported names that are gone. Used at start and after the event queue overflowed.
 void list_folder(const std::string& folder, ReportedFiles& reported, const char16_t* line) {
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
-  if (!listing) return;
-  const int folder_fd = dirfd(listing.get());
+  FolderListing listing(folder);
+  if (!listing.is_open()) return;
+  const int folder_fd = listing.fd();
   std::unordered_set<std::string> present;
-  while (const dirent* entry = readdir(listing.get())) {
-    if (!is_pdf_name(entry->d_name)) continue;
-    const std::string name(entry->d_name);
+  while (const char* entry = listing.next()) {
+    if (!is_pdf_name(entry)) continue;
+    const std::string name(entry);
     report_if_new(folder_fd, name, reported, line, false);
     present.insert(name);
   }
@@ -160,7 +162,7 @@ void start_file_watcher() {
   watcher_started = true;
 
   const std::string folder = *wide_to_utf8(app_config().output_folder);
-  mkdir(folder.c_str(), 0700);
+  create_folder_with_parents(folder);
 
   // The watch is set before the listing, so a file renamed in between is not missed; the
   // identities noted by the listing keep it from being reported twice.

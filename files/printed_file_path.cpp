@@ -1,8 +1,9 @@
 // Recognising paths inside the output folder.
 #include "files/printed_file_path.h"
 
-#include "app/config.h"
-#include "bridge/text.h"
+#include "core/ascii_case.h"
+#include "core/config.h"
+#include "core/text.h"
 
 std::optional<std::string> printed_file_name(std::u16string_view path) {
   const std::u16string_view configured = app_config().output_folder;
@@ -21,26 +22,15 @@ std::optional<std::string> printed_file_name(std::u16string_view path) {
     return std::nullopt;
   }
   // A lone surrogate has no UTF-8 form: such a name cannot be one the printer wrote.
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t unit = name[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-        name[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      return std::nullopt;
-    }
+  for (std::size_t i = 0; i < name.size();) {
+    const TextStep step = decode_utf16_at(name, i);
+    if (!step.valid) return std::nullopt;
+    i += step.length;
   }
   return wide_to_utf8(name);
 }
 
 bool is_pdf_name(std::string_view name) {
   constexpr std::string_view extension = ".pdf";
-  if (name.size() <= extension.size()) return false;
-  const std::string_view tail = name.substr(name.size() - extension.size());
-  for (std::size_t i = 0; i < extension.size(); ++i) {
-    char c = tail[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != extension[i]) return false;
-  }
-  return true;
+  return name.size() > extension.size() && ends_with_ignoring_case(name, extension);
 }

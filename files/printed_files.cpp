@@ -10,9 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/folder_listing.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "files/printed_file_path.h"
 
 namespace {
@@ -56,13 +57,12 @@ void delete_printed_file(std::optional<std::u16string_view> path) {
 }
 
 void clear_printed_files() {
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(output_folder_utf8().c_str()), closedir);
-  if (!listing) return;
-  const int folder_fd = dirfd(listing.get());
-  while (const dirent* entry = readdir(listing.get())) {
-    const std::string_view name = entry->d_name;
+  FolderListing listing(output_folder_utf8());
+  const int folder_fd = listing.fd();
+  while (const char* entry = listing.next()) {
+    const std::string_view name = entry;
     if (!is_pdf_name(name)) continue;
-    const int error = delete_regular_file(folder_fd, entry->d_name);
+    const int error = delete_regular_file(folder_fd, entry);
     if (error == 0) {
       log_printf(u"[clearPrintedFiles] Deleted %s", name);
     } else {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +14,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/ascii_case.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "net/http_url.h"
 
 namespace {
@@ -107,26 +107,18 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
-bool starts_with_nocase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
-
 // Follows the responses as their header lines arrive, to know where a failure happened.
 size_t read_header(char* data, size_t size, size_t count, void* user) {
   auto* attempt = static_cast<Attempt*>(user);
   const std::string_view line(data, size * count);
   attempt->response_started = true;
-  if (starts_with_nocase(line, "http/")) {
+  if (starts_with_ignoring_case(line, "http/")) {
     const size_t space = line.find(' ');
     attempt->response_status =
         space == std::string_view::npos ? 0 : std::atol(std::string(line.substr(space)).c_str());
     attempt->response_has_location = false;
     attempt->final_headers_done = false;
-  } else if (starts_with_nocase(line, "location:")) {
+  } else if (starts_with_ignoring_case(line, "location:")) {
     attempt->response_has_location = true;
   } else if (line == "\r\n" || line == "\n") {
     const long status = attempt->response_status;
@@ -225,7 +217,8 @@ bool add_header_lines(std::string_view text, CurlList& list) {
 bool has_header(const curl_slist* list, std::string_view name) {
   for (; list != nullptr; list = list->next) {
     const std::string_view line(list->data);
-    if (starts_with_nocase(line, name) && line.size() > name.size() && line[name.size()] == ':') {
+    if (starts_with_ignoring_case(line, name) && line.size() > name.size() &&
+        line[name.size()] == ':') {
       return true;
     }
   }

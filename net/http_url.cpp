@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <string>
 
-#include "bridge/text.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
 

@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "files/printed_file_path.h"
 #include "net/http_client.h"
 #include "net/upload_body.h"
@@ -26,25 +27,10 @@ constexpr std::u16string_view NATIVE_HANDLED = u"native_handled";
 constexpr std::u16string_view TOO_LARGE_CAPTION = u"File cannot be faxed";
 constexpr std::u16string_view TOKEN_CONTROL_ERROR = u"Token contains CR, LF or NUL";
 
-// A file descriptor closed when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The printed file the page named, opened for reading, with its folder and size.
 struct OpenedFile {
-  std::optional<Fd> folder;
-  std::optional<Fd> file;
+  UniqueFd folder;
+  UniqueFd file;
   std::string name;
   uint64_t size = 0;
 };
@@ -64,19 +50,19 @@ bool open_printed_file(std::u16string_view path, OpenedFile& opened) {
     return false;
   }
   const std::string folder = *wide_to_utf8(app_config().output_folder);
-  opened.folder.emplace(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (opened.folder->get() < 0) return false;
+  opened.folder.reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (opened.folder.get() < 0) return false;
   // Non-blocking, so that a FIFO put in place of a file cannot stall the open.
-  opened.file.emplace(
-      openat(opened.folder->get(), name->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (opened.file->get() < 0) {
+  opened.file.reset(
+      openat(opened.folder.get(), name->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (opened.file.get() < 0) {
     if (errno == ELOOP) {
       log_printf(u"[uploadPrintedFile] Refused: not a regular file: %s", path);
     }
     return false;
   }
   struct stat status {};
-  if (fstat(opened.file->get(), &status) != 0) return false;
+  if (fstat(opened.file.get(), &status) != 0) return false;
   if (!S_ISREG(status.st_mode)) {
     log_printf(u"[uploadPrintedFile] Refused: not a regular file: %s", path);
     return false;
@@ -100,7 +86,7 @@ void refuse_oversize_file(std::u16string_view path, const OpenedFile& opened) {
   log_printf(u"[uploadPrintedFile] File too large: %zu bytes - deleting and alerting user.",
              opened.size);
   // unlinkat never follows a link: only the name inside the output folder goes.
-  unlinkat(opened.folder->get(), opened.name.c_str(), 0);
+  unlinkat(opened.folder.get(), opened.name.c_str(), 0);
   post_upload_error(path, NATIVE_HANDLED);
   show_message_box(too_large_warning(opened.name, opened.size), TOO_LARGE_CAPTION,
                    MessageBoxIcon::warning);
@@ -166,7 +152,7 @@ void upload_worker(std::unique_ptr<BridgeRequest> request) {
   const std::string boundary = current_upload_boundary();
   UploadBody body;
   body.head = multipart_head(boundary, opened.name);
-  body.fd = opened.file->get();
+  body.fd = opened.file.get();
   body.file_size = opened.size;
   body.tail = multipart_tail(boundary);
   const std::u16string headers = upload_headers(*utf8_to_wide(boundary), token);

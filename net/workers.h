@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "bridge/records.h"
+#include "platform/records.h"
 
 // first: path of the PDF, second: bearer token, third: upload endpoint.
 void upload_worker(std::unique_ptr<BridgeRequest> request);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "platform/ui_thread.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/log.h"
+#include "core/log.h"
 
 namespace {
 

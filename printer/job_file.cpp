@@ -12,6 +12,10 @@
 #include <climits>
 #include <cstring>
 
+#include "core/ascii_case.h"
+#include "core/folder_listing.h"
+#include "core/text.h"
+
 namespace {
 
 // Longest file name the file systems we write to accept, in bytes.
@@ -19,38 +23,6 @@ constexpr std::size_t NAME_LIMIT = 255;
 
 // Room kept for " (NNNNN)" and the extension.
 constexpr std::size_t SUFFIX_ROOM = 24;
-
-// Length of the valid UTF-8 sequence starting at text[i], or 0 when it is not one.
-std::size_t utf8_sequence_length(const std::string& text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  unsigned min_value = 0;
-  unsigned value = 0;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, min_value = 0x80, value = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, min_value = 0x800, value = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, min_value = 0x10000, value = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  if (value < min_value || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  return length;
-}
-
-bool ends_with_ignoring_case(const std::string& text, const std::string& suffix) {
-  if (suffix.size() > text.size()) return false;
-  return strncasecmp(text.c_str() + text.size() - suffix.size(), suffix.c_str(), suffix.size()) ==
-         0;
-}
 
 // Trailing spaces and dots make names that file managers show badly; they are dropped.
 void trim_trailing(std::string& name) {
@@ -84,8 +56,9 @@ std::string job_file_name(const std::string& job_name, int job_id, const std::st
                           int copy_number) {
   std::string name;
   for (std::size_t i = 0; i < job_name.size();) {
-    const std::size_t length = utf8_sequence_length(job_name, i);
-    if (length == 0) {
+    const TextStep step = decode_utf8_at(job_name, i);
+    const std::size_t length = step.length;
+    if (!step.valid) {
       name.push_back('_');
       ++i;
       continue;
@@ -221,13 +194,9 @@ void JobFile::release() {
 }
 
 void remove_stale_job_files(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return;
+  FolderListing listing(folder);
   const std::size_t prefix_length = std::strlen(JOB_TEMP_PREFIX);
-  while (const dirent* entry = readdir(dir)) {
-    if (std::strncmp(entry->d_name, JOB_TEMP_PREFIX, prefix_length) == 0) {
-      unlinkat(dirfd(dir), entry->d_name, 0);
-    }
+  while (const char* name = listing.next()) {
+    if (std::strncmp(name, JOB_TEMP_PREFIX, prefix_length) == 0) unlinkat(listing.fd(), name, 0);
   }
-  closedir(dir);
 }

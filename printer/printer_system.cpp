@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/config.h"
+#include "core/config.h"
 #include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "printer/copy_job.h"
 #include "printer/job_output.h"
 #include "printer/spool_folder.h"

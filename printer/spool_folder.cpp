@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "core/folder_listing.h"
+
 namespace {
 
 // Spool folders are named "<prefix><pid>-XXXXXX", so a run can tell which ones are stale.
@@ -59,21 +61,19 @@ std::string spool_base(const std::string& output_folder) {
 
 // Removes spool folders of ours in base whose process is gone: they hold whole documents.
 void remove_stale_spool_folders(const std::string& base) {
-  DIR* dir = opendir(base.c_str());
-  if (dir == nullptr) return;
+  FolderListing listing(base);
   const std::size_t prefix_length = std::strlen(SPOOL_PREFIX);
-  while (const dirent* entry = readdir(dir)) {
+  while (const char* name = listing.next()) {
     unsigned long pid = 0;
-    if (std::strncmp(entry->d_name, SPOOL_PREFIX, prefix_length) != 0 ||
-        std::sscanf(entry->d_name + prefix_length, "%lu-", &pid) != 1 || pid == 0 ||
+    if (std::strncmp(name, SPOOL_PREFIX, prefix_length) != 0 ||
+        std::sscanf(name + prefix_length, "%lu-", &pid) != 1 || pid == 0 ||
         static_cast<pid_t>(pid) == getpid()) {
       continue;
     }
-    const std::string folder = base + "/" + entry->d_name;
+    const std::string folder = base + "/" + name;
     if (!private_folder(folder)) continue;
     if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) remove_spool_folder(folder);
   }
-  closedir(dir);
 }
 
 }  // namespace
@@ -96,13 +96,9 @@ std::optional<std::string> create_spool_folder(const std::string& output_folder)
 }
 
 void remove_spool_folder(const std::string& folder) {
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        unlinkat(dirfd(dir), entry->d_name, 0);
-      }
-    }
-    closedir(dir);
+  {
+    FolderListing listing(folder);
+    while (const char* name = listing.next()) unlinkat(listing.fd(), name, 0);
   }
   rmdir(folder.c_str());
 }

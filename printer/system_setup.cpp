@@ -13,7 +13,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/config.h"
+#include "core/config.h"
 #include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config.h"
+#include "core/config.h"
+#include "core/folders.h"
 
 void identify_printer(pappl_printer_t* printer, pappl_identify_actions_t actions,
                       const char* message) {

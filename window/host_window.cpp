@@ -117,7 +117,7 @@ gboolean on_button_release(GtkWidget*, GdkEventButton* event, gpointer) {
   if (event->button != GDK_BUTTON_PRIMARY) return TRUE;
   switch (button_at(event->x, event->y)) {
     case CaptionButton::close:
-      gtk_window_close(state.window);  // the same road as any other close request
+      gtk_window_close(state.window);  // closed the same way as on any other close request
       break;
     case CaptionButton::minimize:
       gtk_window_iconify(state.window);

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/log.h"
-#include "app/main_loop.h"
+#include "core/log.h"
+#include "platform/main_loop.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ void report_display_lost() {
   if (display_lost) return;
   display_lost = true;
   log_printf(u"[window] The display connection closed; shutting down");
-  destroy_from_outside();
+  request_shutdown();
 }
 
 // GTK's own handler ends the process at once with code 1; the printer is stopped and the

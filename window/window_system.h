@@ -7,5 +7,5 @@ inline constexpr const char* WINDOW_TITLE = "Telvana Print-to-Fax";
 
 // Initialises GTK under the window's class name. When no display can be opened it says so on
 // stderr and in the log and returns false. Once it succeeds, losing the display connection
-// counts as the window's destruction from outside (destroy_from_outside). UI thread, once.
+// asks for shutdown (request_shutdown). UI thread, once.
 bool init_window_system();

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 

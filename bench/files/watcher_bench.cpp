@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/config.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/text.h"
 #include "files/file_watcher.h"
 #include "tests/files/notice_capture.h"
 #include "tests/support/app_process.h"

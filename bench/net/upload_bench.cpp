@@ -28,11 +28,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/config.h"
+#include "bridge/delivery.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
+#include "platform/records.h"
 #include "platform/ui_thread.h"
 
 namespace {
@@ -229,6 +231,7 @@ int main(int argc, char** argv) {
   set_app_config(config);
   http_client_init();
   set_ui_thread();
+  set_record_receiver(route_app_message);
   set_script_runner(count_script);
 
   benchmark::Initialize(&argc, argv);

@@ -1,4 +1,4 @@
-// The whole road of a callback URL through the real program: a running instance with a test page
+// A callback URL all the way through the real program: a running instance with a test page
 // of its own, second starts (direct, and launched by gio for the registered scheme), and what the
 // page's handleCallback receives.
 #include <gtest/gtest.h>

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "app/callback_handoff.h"
-#include "app/log.h"
 #include "bridge/page_script.h"
+#include "core/log.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"
 

@@ -19,9 +19,9 @@
 
 #include "app/callback_handoff.h"
 #include "app/handoff_listener.h"
-#include "app/log.h"
 #include "app/single_instance.h"
-#include "bridge/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,6 +1,8 @@
 // Results posted from worker threads reach the page as the scripts it expects: each record goes
-// through the real posting road (another thread, the GLib default main context, the router) and
+// through the real way of posting (another thread, the GLib default main context, the router) and
 // the captured scripts run in a real JavaScript engine against a stand-in window.telvana.
+#include "bridge/delivery.h"
+
 #include <glib.h>
 #include <gtest/gtest.h>
 
@@ -13,8 +15,8 @@
 #include <vector>
 
 #include "bridge/page_script.h"
-#include "bridge/records.h"
-#include "bridge/text.h"
+#include "core/text.h"
+#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/bridge/text_js_engine.h"
 
@@ -32,6 +34,7 @@ void capture_script(const std::u16string& script) {
 // (the deadline only guards against a hang) and returns them.
 std::vector<std::u16string> scripts_from(const std::function<void()>& post, std::size_t count) {
   captured_scripts.clear();
+  set_record_receiver(route_app_message);
   set_script_runner(capture_script);
   std::thread(post).join();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -82,6 +85,7 @@ std::unique_ptr<BridgeRequest> request(std::optional<std::u16string> first,
 
 class Delivery : public testing::Test {
  protected:
+  void SetUp() override { set_record_receiver(route_app_message); }
   void TearDown() override { set_script_runner(nullptr); }
 };
 

@@ -1,7 +1,7 @@
 // Evaluating script text in JavaScriptCore for the bridge tests.
 #include "tests/bridge/text_js_engine.h"
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 JsContext make_js_context() {
   JsContext context(jsc_context_new());

@@ -15,9 +15,9 @@
 #include <set>
 #include <thread>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "tests/files/notice_capture.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"

@@ -5,8 +5,10 @@
 
 #include <sstream>
 
+#include "bridge/delivery.h"
 #include "bridge/page_script.h"
-#include "bridge/text.h"
+#include "core/text.h"
+#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,6 +37,7 @@ gboolean mark_guard_passed(gpointer passed) {
 
 void capture_notices() {
   set_ui_thread();
+  set_record_receiver(route_app_message);
   set_script_runner(keep_notice);
 }
 

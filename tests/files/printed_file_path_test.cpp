@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config.h"
+#include "core/config.h"
 
 namespace {
 

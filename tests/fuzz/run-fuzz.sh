@@ -18,5 +18,5 @@ mkdir -p "$corpus"
   >"$corpus/envelope"
 { printf '\x01'; printf '"a" :\t"x\\\\\\"y\\n' | iconv -t UTF-16LE; } >"$corpus/escapes"
 
-"$build_dir/tests/bridge/text_fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+"$build_dir/tests/core/text_fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
   -print_final_stats=1 "$corpus"

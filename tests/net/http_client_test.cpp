@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "tests/net/lib_server.h"
 #include "tests/net/loopback_server.h"
 #include "tests/support/temp_dir.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "bridge/text.h"
+#include "core/text.h"
 #include "platform/ui_thread.h"
 
 namespace {

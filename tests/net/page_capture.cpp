@@ -10,6 +10,7 @@
 
 #include "bridge/delivery.h"
 #include "bridge/page_script.h"
+#include "platform/records.h"
 #include "platform/ui_thread.h"
 
 namespace {
@@ -45,6 +46,7 @@ void run_pending() {
 
 PageCapture::PageCapture() {
   set_ui_thread();
+  set_record_receiver(route_app_message);
   set_script_runner(capture_script);
   set_message_box_hook(capture_box);
   run_pending();

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/records.h"
 #include "platform/message_box.h"
+#include "platform/records.h"
 
 // One thing that reached the user or the page.
 struct PageEvent {

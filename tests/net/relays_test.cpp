@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "bridge/text.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
 #include "tests/net/loopback_server.h"

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <string>
 
-#include "app/config.h"
-#include "app/log.h"
-#include "bridge/text.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
 #include "tests/net/lib_server.h"

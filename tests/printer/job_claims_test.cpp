@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "printer/copy_job.h"
 #include "printer/skipped_jobs.h"
 #include "tests/printer/ipp_client.h"

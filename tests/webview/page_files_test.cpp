@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "app/config.h"
-#include "bridge/text.h"
 #include "bridge/web_view_host.h"
+#include "core/config.h"
+#include "core/text.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

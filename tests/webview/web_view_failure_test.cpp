@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/main_loop.h"
 #include "bridge/web_view_host.h"
+#include "platform/main_loop.h"
 #include "tests/support/temp_dir.h"
 #include "tests/webview/page_harness.h"
 #include "window/host_window.h"

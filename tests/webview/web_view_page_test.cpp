@@ -411,7 +411,7 @@ TEST_F(PageTest, MessagesThatAreNotStringsAreDropped) {
 TEST_F(PageTest, MessagesFromOtherOriginsAreDropped) {
   FaxService service(root->path() + "/ui/foreign");
   ASSERT_TRUE(service.started());
-  // A frame of another origin cannot reach the bridge by any road.
+  // A frame of another origin cannot reach the bridge by any way.
   ASSERT_TRUE(page_eval("addFrame(" + js_string(service.url("/frame.html")) + "),1"));
   ASSERT_TRUE(pump_until([] {
     const auto reports = page_eval("frameReports.join(';')");

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 

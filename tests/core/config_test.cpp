@@ -1,5 +1,5 @@
 // The output folder rule, the version text and the command line.
-#include "app/config.h"
+#include "core/config.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "core/folders.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -13,18 +13,11 @@ struct AppVersion {
 // then the relative "TelvanaPrint". Empty values fall through. Used by the UI and the printer.
 std::string resolve_output_folder();
 
-// Creates folder with the parents it is missing, each new one with mode 0700 (only the user may
-// enter what the program makes); true when folder exists as a folder afterwards.
-bool create_folder_with_parents(const std::string& folder);
-
 // "%u.%u.%u" of major, minor and build; "unknown" when no version is known.
 std::u16string format_app_version(std::optional<AppVersion> version);
 
 // The version compiled in from the project's VERSION, when one is set.
 std::optional<AppVersion> compiled_app_version();
-
-// The folder holding the running executable (its real path), without a trailing slash.
-std::string executable_folder();
 
 // Process-wide values, written once on the UI thread before other threads start.
 struct AppConfig {

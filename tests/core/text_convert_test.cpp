@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 
@@ -89,6 +89,55 @@ INSTANTIATE_TEST_SUITE_P(Cases, WideToUtf8, testing::ValuesIn(WIDE_CASES),
 TEST(Conversions, AbsentGivesAbsent) {
   EXPECT_EQ(utf8_to_wide(std::nullopt), std::nullopt);
   EXPECT_EQ(wide_to_utf8(std::nullopt), std::nullopt);
+}
+
+// One validation serves the conversions and the printer's job names: each sequence alone, as the
+// step the job-name writer keeps whole or replaces byte by byte.
+TEST(Utf8Validation, AcceptsOnlyWellFormedSequences) {
+  const struct {
+    std::string_view bytes;
+    bool valid;
+    std::size_t length;
+  } cases[] = {
+      {"a", true, 1},
+      {"\xC3\xA9", true, 2},
+      {"\xE2\x82\xAC", true, 3},
+      {"\xF0\x9F\x98\x80", true, 4},
+      {"\xF4\x8F\xBF\xBF", true, 4},   // U+10FFFF
+      {"\xC0\xAF", false, 1},          // overlong '/'
+      {"\xE0\x80\xAF", false, 1},      // overlong
+      {"\xED\xA0\x80", false, 1},      // a surrogate written as UTF-8
+      {"\xF4\x90\x80\x80", false, 1},  // above U+10FFFF
+      {"\xE2\x82", false, 2},          // cut short
+      {"\x80", false, 1},              // a lone continuation byte
+  };
+  for (const auto& c : cases) {
+    const TextStep step = decode_utf8_at(c.bytes, 0);
+    EXPECT_EQ(step.valid, c.valid) << testing::PrintToString(std::string(c.bytes));
+    EXPECT_EQ(step.length, c.length) << testing::PrintToString(std::string(c.bytes));
+  }
+}
+
+TEST(Utf16Validation, OnlyLoneSurrogatesAreInvalid) {
+  const struct {
+    std::u16string_view units;
+    bool valid;
+    std::size_t length;
+  } cases[] = {
+      {u"a", true, 1},
+      {u"\xFFFD", true, 1},
+      {u"\xD83D\xDE00", true, 2},
+      {u"\xD83D", false, 1},
+      {u"\xDE00\xD83D", false, 1},
+      {u"\xD83D"
+       u"a",
+       false, 1},
+  };
+  for (const auto& c : cases) {
+    const TextStep step = decode_utf16_at(c.units, 0);
+    EXPECT_EQ(step.valid, c.valid) << c.units.size() << " units starting " << int(c.units[0]);
+    EXPECT_EQ(step.length, c.length) << c.units.size() << " units starting " << int(c.units[0]);
+  }
 }
 
 }  // namespace

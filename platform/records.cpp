@@ -1,10 +1,37 @@
-// Posting result records to the UI thread and handing them to their delivery routines there.
-#include "bridge/records.h"
+// Posting result records to the UI thread and handing them to their receiver there.
+#include "platform/records.h"
 
-#include "bridge/delivery.h"
 #include "platform/ui_thread.h"
 
 namespace {
+
+void (*record_receiver)(uint32_t, void*) = nullptr;  // set once at start-up
+
+// Frees a record that no receiver takes.
+void discard_record(uint32_t message, void* record) {
+  switch (message) {
+    case WM_APP_TOKEN_RESULT:
+      delete static_cast<TokenResult*>(record);
+      break;
+    case WM_APP_NEW_PRINTED_FILE:
+      delete static_cast<NewPrintedFile*>(record);
+      break;
+    case WM_APP_UPLOAD_RESULT:
+    case WM_APP_HTTP_GET_RESULT:
+      delete static_cast<BridgeRequest*>(record);
+      break;
+    default:
+      break;
+  }
+}
+
+void route_app_message(uint32_t message, void* record) {
+  if (record_receiver != nullptr) {
+    record_receiver(message, record);
+  } else {
+    discard_record(message, record);
+  }
+}
 
 // The UI-thread ends of the four posts: each carries its message number to the router.
 void route_token_result(void* record) {
@@ -45,22 +72,6 @@ void post_upload_error(std::u16string_view path, std::u16string_view error) {
   post_upload_result(std::move(result));
 }
 
-void route_app_message(uint32_t message, void* record) {
-  switch (message) {
-    case WM_APP_TOKEN_RESULT:
-      deliver_token_result(std::unique_ptr<TokenResult>(static_cast<TokenResult*>(record)));
-      break;
-    case WM_APP_UPLOAD_RESULT:
-      deliver_upload_result(std::unique_ptr<BridgeRequest>(static_cast<BridgeRequest*>(record)));
-      break;
-    case WM_APP_NEW_PRINTED_FILE:
-      deliver_new_printed_file(
-          std::unique_ptr<NewPrintedFile>(static_cast<NewPrintedFile*>(record)));
-      break;
-    case WM_APP_HTTP_GET_RESULT:
-      deliver_http_get_result(std::unique_ptr<BridgeRequest>(static_cast<BridgeRequest*>(record)));
-      break;
-    default:
-      break;
-  }
+void set_record_receiver(void (*receiver)(uint32_t message, void* record)) {
+  record_receiver = receiver;
 }

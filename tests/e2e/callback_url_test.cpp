@@ -1,4 +1,4 @@
-// The road of a callback URL through the desktop: the program, started hidden, registers its
+// A callback URL through the desktop: the program, started hidden, registers its
 // URL scheme in the user's folders; `gio open` launches it a second time for a URL, and the
 // reference page's handleCallback receives the URL while the window comes forward.
 #include <gtest/gtest.h>

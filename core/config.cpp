@@ -1,13 +1,7 @@
 // Output folder rule, app version and the process-wide configuration.
-#include "app/config.h"
+#include "core/config.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <string_view>
 
 namespace {
 
@@ -32,16 +26,6 @@ std::string resolve_output_folder() {
   return "TelvanaPrint";
 }
 
-bool create_folder_with_parents(const std::string& folder) {
-  for (std::size_t end = folder.find('/', 1); end != std::string::npos;
-       end = folder.find('/', end + 1)) {
-    mkdir(folder.substr(0, end).c_str(), 0700);
-  }
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat info {};
-  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 std::u16string format_app_version(std::optional<AppVersion> version) {
   if (!version) return u"unknown";
   const std::string text = std::to_string(version->major) + "." + std::to_string(version->minor) +
@@ -62,17 +46,10 @@ std::optional<AppVersion> compiled_app_version() {
 #endif
 }
 
-std::string executable_folder() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return ".";
-  const std::string_view exe(path, static_cast<std::size_t>(length));
-  const auto slash = exe.rfind('/');
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return "/";
-  return std::string(exe.substr(0, slash));
+const AppConfig& app_config() {
+  return process_config;
 }
 
-const AppConfig& app_config() { return process_config; }
-
-void set_app_config(AppConfig config) { process_config = std::move(config); }
+void set_app_config(AppConfig config) {
+  process_config = std::move(config);
+}

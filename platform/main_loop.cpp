@@ -1,16 +1,16 @@
 // The message loop on the GLib default main context.
-#include "app/main_loop.h"
+#include "platform/main_loop.h"
 
 #include <glib.h>
 
 #include "platform/message_box.h"
 #include "platform/ui_thread.h"
-#include "printer/printer_system.h"
 
 namespace {
 
 GMainLoop* main_loop = nullptr;  // UI thread only
 int quit_code = 0;
+void (*shutdown_step)() = nullptr;  // set once at start-up
 
 void quit_on_ui_thread(void* record) {
   quit_code = static_cast<int>(reinterpret_cast<intptr_t>(record));
@@ -19,8 +19,8 @@ void quit_on_ui_thread(void* record) {
   if (main_loop != nullptr) g_main_loop_quit(main_loop);
 }
 
-void destroy_on_ui_thread(void*) {
-  stop_printer_system();
+void shut_down_on_ui_thread(void*) {
+  if (shutdown_step != nullptr) shutdown_step();
   quit_on_ui_thread(nullptr);
 }
 
@@ -38,4 +38,10 @@ void quit_main_loop(int code) {
   post_to_ui_thread(quit_on_ui_thread, reinterpret_cast<void*>(static_cast<intptr_t>(code)));
 }
 
-void destroy_from_outside() { post_to_ui_thread(destroy_on_ui_thread, nullptr); }
+void set_shutdown_step(void (*step)()) {
+  shutdown_step = step;
+}
+
+void request_shutdown() {
+  post_to_ui_thread(shut_down_on_ui_thread, nullptr);
+}

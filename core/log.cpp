@@ -1,5 +1,5 @@
 // The log file: open, header, rotation, and thread-safe line writing.
-#include "app/log.h"
+#include "core/log.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "bridge/text.h"
+#include "core/folder_listing.h"
+#include "core/text.h"
 
 namespace {
 
@@ -40,13 +41,12 @@ FILE* open_log_stream(const std::string& path) {
 // Points every other descriptor of this process that still writes the rotated file (the
 // printer framework's own log handle) at the new file, so its lines follow the rotation.
 void redirect_other_handles(dev_t old_dev, ino_t old_ino, int new_fd) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return;
-  const int dir_fd = dirfd(dir);
-  while (dirent* entry = readdir(dir)) {
+  FolderListing listing("/proc/self/fd");
+  const int dir_fd = listing.fd();
+  while (const char* name = listing.next()) {
     char* end = nullptr;
-    const long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0') continue;
+    const long fd = std::strtol(name, &end, 10);
+    if (end == name || *end != '\0') continue;
     if (fd == dir_fd || fd == new_fd) continue;
     struct stat info;
     if (fstat(static_cast<int>(fd), &info) != 0) continue;
@@ -56,7 +56,6 @@ void redirect_other_handles(dev_t old_dev, ino_t old_ino, int new_fd) {
       dup3(new_fd, static_cast<int>(fd), (flags & FD_CLOEXEC) ? O_CLOEXEC : 0);
     }
   }
-  closedir(dir);
 }
 
 // Moves a full log to "<path>.1" and opens a fresh one; the caller holds log_mutex.
@@ -92,9 +91,12 @@ std::string format_number(const std::string& directive, char conversion, const L
   if (conversion == 'f' || conversion == 'e' || conversion == 'g' || conversion == 'F' ||
       conversion == 'E' || conversion == 'G') {
     double value = 0;
-    if (auto d = std::get_if<double>(&arg)) value = *d;
-    else if (auto i = std::get_if<long long>(&arg)) value = static_cast<double>(*i);
-    else if (auto u = std::get_if<unsigned long long>(&arg)) value = static_cast<double>(*u);
+    if (auto d = std::get_if<double>(&arg))
+      value = *d;
+    else if (auto i = std::get_if<long long>(&arg))
+      value = static_cast<double>(*i);
+    else if (auto u = std::get_if<unsigned long long>(&arg))
+      value = static_cast<double>(*u);
     narrow += conversion;
     std::snprintf(buffer, sizeof buffer, narrow.c_str(), value);
     return buffer;
@@ -107,9 +109,12 @@ std::string format_number(const std::string& directive, char conversion, const L
     return buffer;
   }
   unsigned long long bits = 0;
-  if (auto i = std::get_if<long long>(&arg)) bits = static_cast<unsigned long long>(*i);
-  else if (auto u = std::get_if<unsigned long long>(&arg)) bits = *u;
-  else if (auto d = std::get_if<double>(&arg)) bits = static_cast<unsigned long long>(*d);
+  if (auto i = std::get_if<long long>(&arg))
+    bits = static_cast<unsigned long long>(*i);
+  else if (auto u = std::get_if<unsigned long long>(&arg))
+    bits = *u;
+  else if (auto d = std::get_if<double>(&arg))
+    bits = static_cast<unsigned long long>(*d);
   narrow += "ll";
   narrow += conversion;
   if (conversion == 'd' || conversion == 'i') {
@@ -192,7 +197,8 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
     std::string directive = "%";
     std::size_t j = i + 1;
     auto take = [&](auto accept) {
-      while (j < format.size() && accept(format[j])) directive.push_back(static_cast<char>(format[j++]));
+      while (j < format.size() && accept(format[j]))
+        directive.push_back(static_cast<char>(format[j++]));
     };
     take([](char16_t c) { return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0'; });
     take([](char16_t c) { return c >= u'0' && c <= u'9'; });
@@ -217,8 +223,10 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
     const LogArg& arg = args[next_arg++];
     if (conversion == u's') {
       std::u16string text;
-      if (auto wide = std::get_if<std::u16string_view>(&arg)) text = *wide;
-      else if (auto narrow = std::get_if<std::string_view>(&arg)) text = *utf8_to_wide(*narrow);
+      if (auto wide = std::get_if<std::u16string_view>(&arg))
+        text = *wide;
+      else if (auto narrow = std::get_if<std::string_view>(&arg))
+        text = *utf8_to_wide(*narrow);
       if (precision >= 0 && text.size() > static_cast<std::size_t>(precision)) {
         text.resize(static_cast<std::size_t>(precision));
       }
@@ -227,11 +235,14 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
       bool left = false;
       for (char c : directive.substr(1)) {
         if (c == '.') break;
-        if (c == '-') left = true;
-        else if (c >= '0' && c <= '9') width = width * 10 + (c - '0');
+        if (c == '-')
+          left = true;
+        else if (c >= '0' && c <= '9')
+          width = width * 10 + (c - '0');
       }
-      const std::size_t pad =
-          width > static_cast<long>(text.size()) ? static_cast<std::size_t>(width) - text.size() : 0;
+      const std::size_t pad = width > static_cast<long>(text.size())
+                                  ? static_cast<std::size_t>(width) - text.size()
+                                  : 0;
       if (!left) out.append(pad, u' ');
       append_escaped(out, text);
       if (left) out.append(pad, u' ');

@@ -1,5 +1,5 @@
 // The log file: line format, rotation, the framework's handle, and many writers at once.
-#include "app/log.h"
+#include "core/log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

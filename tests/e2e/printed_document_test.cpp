@@ -1,4 +1,4 @@
-// The road of a printed document: a real CUPS scheduler prints to the fax printer through a
+// A printed document from start to end: a real CUPS scheduler prints to the fax printer through a
 // driverless queue, the reference page is told of the file, uploads it to the fax service with
 // the user's token, shows the storage path and deletes the file.
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ TEST(PrintedDocumentRoad, FromCupsThroughThePageToTheFaxService) {
   ASSERT_EQ(queue.status, 0) << queue.output << cups.error_log();
 
   const std::string document =
-      text_pdf({"Telvana road page one", "Second page of the fax", "Third and last page"});
+      text_pdf({"Telvana test page one", "Second page of the fax", "Third and last page"});
   ASSERT_TRUE(write_file(inputs / "fax.pdf", document));
   const RoadCase cases[] = {
       {"filtered by CUPS", {}, "Quarterly report", false},

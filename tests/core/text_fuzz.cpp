@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 

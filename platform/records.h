@@ -41,6 +41,7 @@ void post_http_get_result(std::unique_ptr<BridgeRequest> result);
 // Posts an upload result carrying only the path and an error text.
 void post_upload_error(std::u16string_view path, std::u16string_view error);
 
-// The UI-thread side of a posted message: re-owns record and runs the delivery routine that
-// belongs to message. Unknown messages free nothing and do nothing.
-void route_app_message(uint32_t message, void* record);
+// Sets who receives the posted records on the UI thread (start-up hands down the bridge's
+// route_app_message); the receiver owns each record from then on. Without a receiver a posted
+// record is freed unread. Set before anything is posted.
+void set_record_receiver(void (*receiver)(uint32_t message, void* record));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/text.h"
+#include "core/text.h"
 #include "tests/bridge/text_js_engine.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "bridge/text.h"
+#include "core/text.h"
 
 namespace {
 
