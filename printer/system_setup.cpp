@@ -3,7 +3,6 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "core/config.h"
+#include "core/folders.h"
 #include "printer/dns_sd_announcement.h"
 #include "printer/fax_driver.h"
 #include "printer/file_uri.h"
@@ -180,7 +180,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   const std::string folder = resolve_output_folder();
   auto uri_path = to_file_uri_path(folder);
   if (!uri_path) {
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (!create_folder_with_parents(folder)) {
       papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot create output directory '%s': %s",
                folder.c_str(), strerror(errno));
       papplSystemDelete(system);
