@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "printer/job_claims.h"
 #include "printer/job_output.h"
+#include "printer/pappl_job_thread_fault.h"
 #include "printer/spool_folder.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// Who writes a job's output, the documents kept for jobs, and saving a job the framework
-// completed without calling the driver.
-#include "printer/job_claims.h"
+// Who writes a job's output, the documents kept for jobs, when a job is forgotten, and saving a
+// job the framework completed without calling the driver.
+#include "printer/pappl_job_thread_fault.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 
 #include "app/log.h"
 #include "printer/copy_job.h"
-#include "printer/skipped_jobs.h"
 #include "tests/printer/ipp_client.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,34 +34,37 @@ std::string document_text(const JobDocument& document, const TempDir& dir) {
 
 TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
   TempDir dir;
-  enum Step { keep, claim, claim_finished, finish };
+  enum Step { started, claim, ended, finish };
   struct Case {
     const char* name;
     std::vector<Step> steps;
-    // Role of each claim or claim_finished step, in order, and whether the owner got the
+    // Role of each claim or ended step, in order, and whether the owner got the
     // document.
     std::vector<JobClaim> roles;
     std::vector<bool> got_document;
   } cases[] = {
-      {"driver only", {claim, finish, claim}, {JobClaim::owner, JobClaim::duplicate}, {false, false}},
+      {"driver only",
+       {claim, finish, claim},
+       {JobClaim::owner, JobClaim::duplicate},
+       {false, false}},
       {"driver owns the kept document",
-       {keep, claim, finish, claim_finished},
+       {started, claim, finish, ended},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"second start keeps the first document",
-       {keep, keep, claim, finish, claim},
+       {started, started, claim, finish, claim},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"driver never called: the finish takes the job",
-       {keep, claim_finished, finish, claim},
+       {started, ended, finish, claim},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"finish while the driver still writes",
-       {keep, claim, claim_finished, finish},
+       {started, claim, ended, finish},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"late duplicate after the finish took the job",
-       {keep, claim_finished, finish, keep, claim_finished},
+       {started, ended, finish, started, ended},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
   };
@@ -73,13 +75,13 @@ TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
     std::vector<JobClaim> roles;
     std::vector<bool> got;
     for (const Step step : c.steps) {
-      if (step == keep) {
-        EXPECT_TRUE(keep_job_document(job, spool.c_str())) << c.name;
+      if (step == started) {
+        EXPECT_TRUE(note_job_thread_started(job, spool.c_str())) << c.name;
       } else if (step == finish) {
         finish_job_claim(job);
       } else {
         const JobClaimResult result =
-            step == claim ? claim_job(job) : claim_finished_job(job);
+            step == claim ? claim_job(job) : note_job_thread_finished(job);
         roles.push_back(result.role);
         got.push_back(result.document != nullptr);
         if (result.document) {
@@ -93,6 +95,57 @@ TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
   }
 }
 
+TEST(JobClaims, ForgetsAJobOnlyWhenNoThreadCanReportItAgain) {
+  // Steps on job a or b, in order; then whether job a is still remembered (a claim of it is
+  // a duplicate) or forgotten (a claim of it starts anew as the owner).
+  enum Action { started, claim, ended, finish };
+  struct Step {
+    char job;
+    Action action;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    bool remembered;
+  } cases[] = {
+      {"printed, its thread ended, another job done since",
+       {{'a', started}, {'a', claim}, {'a', finish}, {'a', ended}, {'b', claim}, {'b', finish}},
+       false},
+      {"no other job done since",
+       {{'a', started}, {'a', claim}, {'a', finish}, {'a', ended}},
+       true},
+      {"a duplicate thread still running",
+       {{'a', started},
+        {'a', started},
+        {'a', claim},
+        {'a', finish},
+        {'a', ended},
+        {'b', claim},
+        {'b', finish}},
+       true},
+      {"the other job was done before this one",
+       {{'a', started}, {'a', ended}, {'b', claim}, {'b', finish}, {'a', finish}},
+       true},
+      {"saved without the driver, another job done since",
+       {{'a', started}, {'a', ended}, {'a', finish}, {'b', claim}, {'b', finish}},
+       false},
+  };
+  for (const Case& c : cases) {
+    const int a = fresh_job_id();
+    const int b = fresh_job_id();
+    for (const Step& step : c.steps) {
+      const int job = step.job == 'a' ? a : b;
+      if (step.action == started) note_job_thread_started(job, nullptr);
+      if (step.action == claim) claim_job(job);
+      if (step.action == ended) note_job_thread_finished(job);
+      if (step.action == finish) finish_job_claim(job);
+    }
+    const JobClaim role = claim_job(a).role;
+    EXPECT_EQ(role, c.remembered ? JobClaim::duplicate : JobClaim::owner) << c.name;
+    if (role == JobClaim::owner) finish_job_claim(a);
+  }
+}
+
 TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
   TempDir dir;
   const int job = fresh_job_id();
@@ -100,10 +153,10 @@ TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
   std::string content = "%PDF-1.4\n";
   content.append(3 * COPY_BLOCK_SIZE + 17, 'x');
   ASSERT_TRUE(write_file(spool, content));
-  ASSERT_TRUE(keep_job_document(job, spool.c_str()));
+  ASSERT_TRUE(note_job_thread_started(job, spool.c_str()));
   // The framework removes the spool file when it finishes the job.
   ASSERT_EQ(unlink(spool.c_str()), 0);
-  const JobClaimResult result = claim_finished_job(job);
+  const JobClaimResult result = note_job_thread_finished(job);
   ASSERT_EQ(result.role, JobClaim::owner);
   ASSERT_NE(result.document, nullptr);
   EXPECT_EQ(document_text(*result.document, dir), content);
@@ -111,7 +164,7 @@ TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
   EXPECT_EQ(document_text(*result.document, dir), content);
   finish_job_claim(job);
 
-  EXPECT_FALSE(keep_job_document(fresh_job_id(), (dir / "missing.pdf").c_str()));
+  EXPECT_FALSE(note_job_thread_started(fresh_job_id(), (dir / "missing.pdf").c_str()));
 }
 
 TEST(JobClaims, DuplicateReturnsOnlyAfterTheOwnerFinished) {
@@ -145,7 +198,7 @@ TEST(CopyDocument, FailsInsteadOfSavingAShorterDocument) {
   EXPECT_TRUE(folder_entries(dir.path()).empty());
 }
 
-class SkippedJobSave : public ::testing::Test {
+class UnprintedJobSave : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(log_open(dir_ / "test.log")); }
   void TearDown() override { log_close(); }
@@ -162,7 +215,7 @@ class SkippedJobSave : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(SkippedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
+TEST_F(UnprintedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
   const std::string out = dir_ / "out";
   const std::string blocked = dir_ / "blocked";
   ASSERT_TRUE(write_file(blocked, "a file where the folder should be"));
@@ -182,7 +235,7 @@ TEST_F(SkippedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
   for (const Case& c : cases) {
     const std::string content = "%PDF-1.7 " + c.job_name + c.device_uri;
     const auto document = unlinked_document(content);
-    EXPECT_EQ(save_skipped_job(41, c.job_name, c.device_uri, *document), c.saved) << c.device_uri;
+    EXPECT_EQ(save_unprinted_job(41, c.job_name, c.device_uri, *document), c.saved) << c.device_uri;
     if (c.saved) {
       EXPECT_EQ(read_file(out + "/" + c.file), content) << c.file;
     }
