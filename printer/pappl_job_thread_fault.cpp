@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -52,7 +51,8 @@ JobRegistry& registry() {
 void forget_settled_jobs(JobRegistry& registry) {
   std::erase_if(registry.jobs, [&](const auto& entry) {
     const JobRecord& job = entry.second;
-    return job.done && job.running_threads <= 0 && job.done_order < registry.jobs_done;
+    return job.done && job.running_threads <= 0 &&
+           job.done_order + JOBS_DONE_BEFORE_FORGETTING <= registry.jobs_done;
   });
 }
 

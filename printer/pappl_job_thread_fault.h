@@ -6,11 +6,11 @@
 //   Two callers at once (a new job arriving while finish_job() of the previous one checks for
 //   more) each start a _papplJobProcess() thread for the same job, so the driver may be called
 //   twice for one job.
-// - finish_job() (job-process.c) closes the printer's device for every "file:" device URI. When
-//   it runs in one job's thread just after the next job's thread opened the device, start_job()
-//   of that next job finds no device and returns false, and finish_job() then marks the job
-//   completed without the driver ever having seen it. finish_job() also removes the spool file,
-//   so the document must be held open from the moment the job starts.
+// - finish_job() (job-process.c) of either thread clears the printer's `processing_job` and,
+//   for a "file:" device URI, closes the printer's shared device, even while the other thread or
+//   the next job's thread uses them. Under concurrent clients this ends with jobs marked
+//   completed without the driver ever having been called for them. finish_job() also removes
+//   the spool file, so the document is held open from the moment the job starts.
 // - papplSystemRun() (system.c) installs process-wide signal() handlers for SIGTERM, SIGINT and
 //   SIGHUP, which then run on whichever thread does not block them.
 //
@@ -23,6 +23,7 @@
 #include <pappl/pappl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -66,10 +67,14 @@ JobClaimResult claim_job(int job_id);
 // caller, who then owns its output and the document.
 JobClaimResult note_job_thread_finished(int job_id);
 
+// How many other jobs must be done after a job before it can be forgotten.
+inline constexpr std::uint64_t JOBS_DONE_BEFORE_FORGETTING = 8;
+
 // Marks the owner's work on the job as done and wakes waiting duplicates. A job is forgotten
-// once it is done, every framework thread that started it has finished, and another job has
-// been done since: a duplicate thread is started before the first one marks the job
-// processing, so it has reported long before the framework gets through a later job.
+// once it is done, every framework thread that reported its start has finished, and
+// JOBS_DONE_BEFORE_FORGETTING other jobs have been done since: a duplicate thread is started
+// before the first one marks the job processing and then only waits for the printer's lock, so
+// it reports its start long before the framework gets through further jobs.
 void finish_job_claim(int job_id);
 
 // The system's event callback: reports each job's framework threads as above, and saves a

@@ -96,49 +96,48 @@ TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
 }
 
 TEST(JobClaims, ForgetsAJobOnlyWhenNoThreadCanReportItAgain) {
-  // Steps on job a or b, in order; then whether job a is still remembered (a claim of it is
-  // a duplicate) or forgotten (a claim of it starts anew as the owner).
-  enum Action { started, claim, ended, finish };
+  // Steps on job a, or others done (as many jobs as given, each claimed and finished); then
+  // whether a is still remembered (a claim of it is a duplicate) or forgotten (a claim of it
+  // starts anew as the owner).
+  constexpr int ENOUGH = static_cast<int>(JOBS_DONE_BEFORE_FORGETTING);
+  enum Action { started, claim, ended, finish, others_done };
   struct Step {
-    char job;
     Action action;
+    int others = 0;
   };
   struct Case {
     const char* name;
     std::vector<Step> steps;
     bool remembered;
   } cases[] = {
-      {"printed, its thread ended, another job done since",
-       {{'a', started}, {'a', claim}, {'a', finish}, {'a', ended}, {'b', claim}, {'b', finish}},
+      {"printed, its thread ended, enough other jobs done since",
+       {{started}, {claim}, {finish}, {ended}, {others_done, ENOUGH}},
        false},
-      {"no other job done since",
-       {{'a', started}, {'a', claim}, {'a', finish}, {'a', ended}},
+      {"one job too few done since",
+       {{started}, {claim}, {finish}, {ended}, {others_done, ENOUGH - 1}},
        true},
       {"a duplicate thread still running",
-       {{'a', started},
-        {'a', started},
-        {'a', claim},
-        {'a', finish},
-        {'a', ended},
-        {'b', claim},
-        {'b', finish}},
+       {{started}, {started}, {claim}, {finish}, {ended}, {others_done, ENOUGH}},
        true},
-      {"the other job was done before this one",
-       {{'a', started}, {'a', ended}, {'b', claim}, {'b', finish}, {'a', finish}},
+      {"the other jobs were done before this one",
+       {{started}, {ended}, {others_done, ENOUGH}, {finish}},
        true},
-      {"saved without the driver, another job done since",
-       {{'a', started}, {'a', ended}, {'a', finish}, {'b', claim}, {'b', finish}},
+      {"saved without the driver, enough other jobs done since",
+       {{started}, {ended}, {finish}, {others_done, ENOUGH}},
        false},
   };
   for (const Case& c : cases) {
     const int a = fresh_job_id();
-    const int b = fresh_job_id();
     for (const Step& step : c.steps) {
-      const int job = step.job == 'a' ? a : b;
-      if (step.action == started) note_job_thread_started(job, nullptr);
-      if (step.action == claim) claim_job(job);
-      if (step.action == ended) note_job_thread_finished(job);
-      if (step.action == finish) finish_job_claim(job);
+      if (step.action == started) note_job_thread_started(a, nullptr);
+      if (step.action == claim) claim_job(a);
+      if (step.action == ended) note_job_thread_finished(a);
+      if (step.action == finish) finish_job_claim(a);
+      for (int i = 0; step.action == others_done && i < step.others; ++i) {
+        const int other = fresh_job_id();
+        claim_job(other);
+        finish_job_claim(other);
+      }
     }
     const JobClaim role = claim_job(a).role;
     EXPECT_EQ(role, c.remembered ? JobClaim::duplicate : JobClaim::owner) << c.name;
