@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "printer/job_claims.h"
 #include "printer/job_output.h"
+#include "printer/pappl_job_thread_fault.h"
 #include "printer/spool_folder.h"
 
 namespace {
@@ -29,7 +29,7 @@ bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> documen
   OutputTarget target;
   auto output = open_job_output(job, target);
   if (!output) return false;
-  switch (copy_document(document->fd(), *output)) {
+  switch (copy_document(document->get(), *output)) {
     case CopyResult::copied:
       break;
     case CopyResult::read_failed:

@@ -1,13 +1,14 @@
 // The printer's "file" device and the opening and committing of job output files.
 #include "printer/job_output.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "core/folders.h"
 
 namespace {
 
@@ -24,13 +25,11 @@ OwnPrinter& own_printer() {
   return record;
 }
 
-// Creates the folder when it is missing; true when it exists as a writable folder afterwards.
+// Creates the folder (with its parents) when it is missing; true when it exists as a writable
+// folder afterwards.
 bool ensure_folder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat info {};
-  if (stat(folder.c_str(), &info) != 0) return false;
-  if (!S_ISDIR(info.st_mode)) {
-    errno = ENOTDIR;
+  if (!create_folder_with_parents(folder)) {
+    if (errno == EEXIST) errno = ENOTDIR;
     return false;
   }
   return access(folder.c_str(), W_OK) == 0;

@@ -15,8 +15,7 @@
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
 #include "printer/job_output.h"
-#include "printer/quit_signal_routing.h"
-#include "printer/skipped_jobs.h"
+#include "printer/pappl_job_thread_fault.h"
 #include "printer/spool_folder.h"
 #include "printer/system_setup.h"
 
@@ -119,6 +118,6 @@ void stop_printer_system() {
   lock.lock();
   state.ended.wait_for(lock, STOP_WAIT, [&] { return state.finished; });
   lock.unlock();
-  // A skipped job's document still being saved is part of what was printed.
-  wait_for_skipped_job_saves(STOP_WAIT);
+  // An unprinted job's document still being saved is part of what was printed.
+  wait_for_unprinted_job_saves(STOP_WAIT);
 }

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "printer/job_claims.h"
 #include "printer/job_output.h"
+#include "printer/pappl_job_thread_fault.h"
 #include "printer/pdf_raster_writer.h"
 
 namespace {

@@ -19,8 +19,7 @@
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
 #include "printer/job_output.h"
-#include "printer/quit_signal_routing.h"
-#include "printer/skipped_jobs.h"
+#include "printer/pappl_job_thread_fault.h"
 
 namespace {
 

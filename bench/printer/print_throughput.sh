@@ -5,7 +5,8 @@
 # telvana-print on port 8631, then to ippeveprinter keeping its files (-k -c /bin/true
 # -f application/pdf) on another port; the time runs until every job's file is in the printer's
 # folder (for ippeveprinter that is already when the job is received). Every output is checked
-# against its input; prints jobs per second of each and their ratio.
+# against its input and outputs beyond one per job are counted; prints jobs per second of each
+# and their ratio.
 #
 # Usage: bench/printer/print_throughput.sh [build-folder] [jobs] [clients] [document-bytes]
 # Needs: cups-ipp-utils, avahi-daemon and dbus-daemon (ippeveprinter needs DNS-SD; the private
@@ -71,6 +72,9 @@ send_jobs() {
   echo "$end - $start" | bc
 }
 
+# Counts outputs in folder $1 beyond one per job (a job written twice).
+extra_outputs() { echo $(($(count_outputs "$1") - jobs)); }
+
 # Counts outputs in folder $1 that do not equal their input (matched by job name in the file name).
 bad_outputs() {
   local folder=$1 bad=0 found
@@ -96,6 +100,7 @@ wait_port 8631
 sleep 1
 ours=$(send_jobs 8631 "$work/home/out")
 ours_bad=$(bad_outputs "$work/home/out")
+ours_extra=$(extra_outputs "$work/home/out")
 
 # CUPS's sample printer, with a private D-Bus and avahi-daemon on the loopback interface only.
 mkdir -p "$work/peer" "$work/dbus" /run/dbus
@@ -123,15 +128,19 @@ pids+=($!)
 wait_port "$peer_port" || { cat "$work/peer.log" >&2; exit 1; }
 peer=$(send_jobs "$peer_port" "$work/peer")
 peer_bad=$(bad_outputs "$work/peer")
+peer_extra=$(extra_outputs "$work/peer")
 
 ours_rate=$(echo "scale=2; $jobs / $ours" | bc)
 peer_rate=$(echo "scale=2; $jobs / $peer" | bc)
 printf 'jobs=%d clients=%d document=%d bytes\n' "$jobs" "$clients" "$bytes"
-printf 'telvana-print : %8.2f jobs/s (%6.2f s), bad outputs: %d\n' "$ours_rate" "$ours" "$ours_bad"
-printf 'ippeveprinter : %8.2f jobs/s (%6.2f s), bad outputs: %d\n' "$peer_rate" "$peer" "$peer_bad"
+printf 'telvana-print : %8.2f jobs/s (%6.2f s), bad outputs: %d, extra outputs: %d\n' \
+  "$ours_rate" "$ours" "$ours_bad" "$ours_extra"
+printf 'ippeveprinter : %8.2f jobs/s (%6.2f s), bad outputs: %d, extra outputs: %d\n' \
+  "$peer_rate" "$peer" "$peer_bad" "$peer_extra"
 printf 'ratio         : %8.2f\n' "$(echo "scale=2; $ours_rate / $peer_rate" | bc)"
 # For bench/run-all.
 printf 'RESULT print_ours_rate %s jobs/s\n' "$ours_rate"
 printf 'RESULT print_peer_rate %s jobs/s\n' "$peer_rate"
 printf 'RESULT print_ours_bad %d count\n' "$ours_bad"
 printf 'RESULT print_peer_bad %d count\n' "$peer_bad"
+printf 'RESULT print_ours_extra %d count\n' "$ours_extra"

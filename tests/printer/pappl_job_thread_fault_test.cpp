@@ -1,6 +1,6 @@
-// Who writes a job's output, the documents kept for jobs, and saving a job the framework
-// completed without calling the driver.
-#include "printer/job_claims.h"
+// Who writes a job's output, the documents kept for jobs, when a job is forgotten, and saving a
+// job the framework completed without calling the driver.
+#include "printer/pappl_job_thread_fault.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 
 #include "core/log.h"
 #include "printer/copy_job.h"
-#include "printer/skipped_jobs.h"
 #include "tests/printer/ipp_client.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,41 +27,44 @@ int fresh_job_id() {
 // Whole content of the document held open, read through the copy the driver uses.
 std::string document_text(const JobDocument& document, const TempDir& dir) {
   auto output = JobFile::create(dir.path(), 1);
-  if (!output || copy_document(document.fd(), *output) != CopyResult::copied) return "<failed>";
+  if (!output || copy_document(document.get(), *output) != CopyResult::copied) return "<failed>";
   const auto path = output->commit("read back", "bin");
   return path ? read_file(*path) : "<failed>";
 }
 
 TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
   TempDir dir;
-  enum Step { keep, claim, claim_finished, finish };
+  enum Step { started, claim, ended, finish };
   struct Case {
     const char* name;
     std::vector<Step> steps;
-    // Role of each claim or claim_finished step, in order, and whether the owner got the
+    // Role of each claim or ended step, in order, and whether the owner got the
     // document.
     std::vector<JobClaim> roles;
     std::vector<bool> got_document;
   } cases[] = {
-      {"driver only", {claim, finish, claim}, {JobClaim::owner, JobClaim::duplicate}, {false, false}},
+      {"driver only",
+       {claim, finish, claim},
+       {JobClaim::owner, JobClaim::duplicate},
+       {false, false}},
       {"driver owns the kept document",
-       {keep, claim, finish, claim_finished},
+       {started, claim, finish, ended},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"second start keeps the first document",
-       {keep, keep, claim, finish, claim},
+       {started, started, claim, finish, claim},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"driver never called: the finish takes the job",
-       {keep, claim_finished, finish, claim},
+       {started, ended, finish, claim},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"finish while the driver still writes",
-       {keep, claim, claim_finished, finish},
+       {started, claim, ended, finish},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
       {"late duplicate after the finish took the job",
-       {keep, claim_finished, finish, keep, claim_finished},
+       {started, ended, finish, started, ended},
        {JobClaim::owner, JobClaim::duplicate},
        {true, false}},
   };
@@ -73,13 +75,13 @@ TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
     std::vector<JobClaim> roles;
     std::vector<bool> got;
     for (const Step step : c.steps) {
-      if (step == keep) {
-        EXPECT_TRUE(keep_job_document(job, spool.c_str())) << c.name;
+      if (step == started) {
+        EXPECT_TRUE(note_job_thread_started(job, spool.c_str())) << c.name;
       } else if (step == finish) {
         finish_job_claim(job);
       } else {
         const JobClaimResult result =
-            step == claim ? claim_job(job) : claim_finished_job(job);
+            step == claim ? claim_job(job) : note_job_thread_finished(job);
         roles.push_back(result.role);
         got.push_back(result.document != nullptr);
         if (result.document) {
@@ -93,6 +95,56 @@ TEST(JobClaims, OneOwnerPerJobWhateverTheOrderOfTheCalls) {
   }
 }
 
+TEST(JobClaims, ForgetsAJobOnlyWhenNoThreadCanReportItAgain) {
+  // Steps on job a, or others done (as many jobs as given, each claimed and finished); then
+  // whether a is still remembered (a claim of it is a duplicate) or forgotten (a claim of it
+  // starts anew as the owner).
+  constexpr int ENOUGH = static_cast<int>(JOBS_DONE_BEFORE_FORGETTING);
+  enum Action { started, claim, ended, finish, others_done };
+  struct Step {
+    Action action;
+    int others = 0;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    bool remembered;
+  } cases[] = {
+      {"printed, its thread ended, enough other jobs done since",
+       {{started}, {claim}, {finish}, {ended}, {others_done, ENOUGH}},
+       false},
+      {"one job too few done since",
+       {{started}, {claim}, {finish}, {ended}, {others_done, ENOUGH - 1}},
+       true},
+      {"a duplicate thread still running",
+       {{started}, {started}, {claim}, {finish}, {ended}, {others_done, ENOUGH}},
+       true},
+      {"the other jobs were done before this one",
+       {{started}, {ended}, {others_done, ENOUGH}, {finish}},
+       true},
+      {"saved without the driver, enough other jobs done since",
+       {{started}, {ended}, {finish}, {others_done, ENOUGH}},
+       false},
+  };
+  for (const Case& c : cases) {
+    const int a = fresh_job_id();
+    for (const Step& step : c.steps) {
+      if (step.action == started) note_job_thread_started(a, nullptr);
+      if (step.action == claim) claim_job(a);
+      if (step.action == ended) note_job_thread_finished(a);
+      if (step.action == finish) finish_job_claim(a);
+      for (int i = 0; step.action == others_done && i < step.others; ++i) {
+        const int other = fresh_job_id();
+        claim_job(other);
+        finish_job_claim(other);
+      }
+    }
+    const JobClaim role = claim_job(a).role;
+    EXPECT_EQ(role, c.remembered ? JobClaim::duplicate : JobClaim::owner) << c.name;
+    if (role == JobClaim::owner) finish_job_claim(a);
+  }
+}
+
 TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
   TempDir dir;
   const int job = fresh_job_id();
@@ -100,10 +152,10 @@ TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
   std::string content = "%PDF-1.4\n";
   content.append(3 * COPY_BLOCK_SIZE + 17, 'x');
   ASSERT_TRUE(write_file(spool, content));
-  ASSERT_TRUE(keep_job_document(job, spool.c_str()));
+  ASSERT_TRUE(note_job_thread_started(job, spool.c_str()));
   // The framework removes the spool file when it finishes the job.
   ASSERT_EQ(unlink(spool.c_str()), 0);
-  const JobClaimResult result = claim_finished_job(job);
+  const JobClaimResult result = note_job_thread_finished(job);
   ASSERT_EQ(result.role, JobClaim::owner);
   ASSERT_NE(result.document, nullptr);
   EXPECT_EQ(document_text(*result.document, dir), content);
@@ -111,7 +163,7 @@ TEST(JobClaims, KeptDocumentOutlivesTheSpoolFile) {
   EXPECT_EQ(document_text(*result.document, dir), content);
   finish_job_claim(job);
 
-  EXPECT_FALSE(keep_job_document(fresh_job_id(), (dir / "missing.pdf").c_str()));
+  EXPECT_FALSE(note_job_thread_started(fresh_job_id(), (dir / "missing.pdf").c_str()));
 }
 
 TEST(JobClaims, DuplicateReturnsOnlyAfterTheOwnerFinished) {
@@ -145,7 +197,7 @@ TEST(CopyDocument, FailsInsteadOfSavingAShorterDocument) {
   EXPECT_TRUE(folder_entries(dir.path()).empty());
 }
 
-class SkippedJobSave : public ::testing::Test {
+class UnprintedJobSave : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(log_open(dir_ / "test.log")); }
   void TearDown() override { log_close(); }
@@ -162,7 +214,7 @@ class SkippedJobSave : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(SkippedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
+TEST_F(UnprintedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
   const std::string out = dir_ / "out";
   const std::string blocked = dir_ / "blocked";
   ASSERT_TRUE(write_file(blocked, "a file where the folder should be"));
@@ -182,7 +234,7 @@ TEST_F(SkippedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
   for (const Case& c : cases) {
     const std::string content = "%PDF-1.7 " + c.job_name + c.device_uri;
     const auto document = unlinked_document(content);
-    EXPECT_EQ(save_skipped_job(41, c.job_name, c.device_uri, *document), c.saved) << c.device_uri;
+    EXPECT_EQ(save_unprinted_job(41, c.job_name, c.device_uri, *document), c.saved) << c.device_uri;
     if (c.saved) {
       EXPECT_EQ(read_file(out + "/" + c.file), content) << c.file;
     }
