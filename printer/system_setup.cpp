@@ -64,18 +64,6 @@ http_status_t refuse_administration(pappl_client_t* client, const char* group, g
   return HTTP_STATUS_FORBIDDEN;
 }
 
-// True when this machine has an IPv6 loopback address to listen on.
-bool ipv6_loopback_exists() {
-  const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (probe < 0) return false;
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(probe);
-  return bound;
-}
-
 // Listens on both loopback addresses: clients try ::1 first for "localhost", so an address left
 // free would let another program receive their requests. PAPPL 1.3.1's
 // papplSystemAddListeners(system, "localhost") stops after the first address family that works
@@ -86,6 +74,17 @@ bool add_loopback_listeners(pappl_system_t* system) {
 }
 
 }  // namespace
+
+bool ipv6_loopback_exists() {
+  const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(probe);
+  return bound;
+}
 
 void set_port_unavailable_handler(PortUnavailableHandler handler) {
   port_unavailable_handler.store(handler);

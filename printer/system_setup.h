@@ -30,6 +30,9 @@ using PortUnavailableHandler = void (*)();
 // Sets the routine told when the port is unavailable; start-up sets it before the printer thread.
 void set_port_unavailable_handler(PortUnavailableHandler handler);
 
+// True when this machine has an IPv6 loopback address to listen on.
+bool ipv6_loopback_exists();
+
 // True for the operations that create, delete, pause, stop or reconfigure printers or the
 // system; the printer refuses them to every client.
 bool administrative_operation(ipp_op_t operation);

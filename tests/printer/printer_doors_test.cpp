@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "printer/system_setup.h"
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
@@ -25,18 +26,6 @@ const std::string AS_OTHER_USER = "setpriv --reuid=65534 --regid=65534 --clear-g
 
 const std::string IPV4_BASE = "ipp://127.0.0.1:8631";
 const std::string IPV6_BASE = "ipp://[::1]:8631";
-
-// True when the machine has an IPv6 loopback address.
-bool ipv6_loopback_exists() {
-  const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (probe < 0) return false;
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(probe);
-  return bound;
-}
 
 // A folder other users may read, for test files they must open.
 struct SharedDir {
