@@ -48,20 +48,6 @@ bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> documen
 
 }  // namespace
 
-CopyResult copy_document(int fd, JobFile& output) {
-  char block[COPY_BLOCK_SIZE];
-  off_t offset = 0;
-  for (;;) {
-    // Positioned reads: the document may have been read before by another holder.
-    const ssize_t got = pread(fd, block, sizeof block, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return CopyResult::read_failed;
-    if (got == 0) return CopyResult::copied;
-    if (!output.write(block, static_cast<std::size_t>(got))) return CopyResult::write_failed;
-    offset += got;
-  }
-}
-
 bool copy_job_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   (void)options;
   (void)device;

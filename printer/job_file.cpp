@@ -1,4 +1,5 @@
-// Job output files: hidden temporary name, then an atomic rename that never overwrites.
+// Job output files: hidden temporary name, then an atomic rename that never overwrites; copying
+// a document into one.
 #include "printer/job_file.h"
 
 #include <dirent.h>
@@ -198,5 +199,19 @@ void remove_stale_job_files(const std::string& folder) {
   const std::size_t prefix_length = std::strlen(JOB_TEMP_PREFIX);
   while (const char* name = listing.next()) {
     if (std::strncmp(name, JOB_TEMP_PREFIX, prefix_length) == 0) unlinkat(listing.fd(), name, 0);
+  }
+}
+
+CopyResult copy_document(int fd, JobFile& output) {
+  char block[COPY_BLOCK_SIZE];
+  off_t offset = 0;
+  for (;;) {
+    // Positioned reads: the document may have been read before by another holder.
+    const ssize_t got = pread(fd, block, sizeof block, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return CopyResult::read_failed;
+    if (got == 0) return CopyResult::copied;
+    if (!output.write(block, static_cast<std::size_t>(got))) return CopyResult::write_failed;
+    offset += got;
   }
 }

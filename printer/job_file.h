@@ -1,5 +1,6 @@
 // A job's output file: written under a hidden temporary name in the output folder and
-// renamed to its final name only when complete, never over an existing file.
+// renamed to its final name only when complete, never over an existing file; and the copy of a
+// spooled document into it.
 #pragma once
 
 #include <cstddef>
@@ -51,3 +52,13 @@ class JobFile {
 
 // Removes temporary job files left in folder by an earlier run that was killed half-way.
 void remove_stale_job_files(const std::string& folder);
+
+// Size of the one read buffer of a copy.
+inline constexpr std::size_t COPY_BLOCK_SIZE = 65536;
+
+// Outcome of streaming a document into an output file.
+enum class CopyResult { copied, read_failed, write_failed };
+
+// Copies the whole document open at fd, from its first byte, into output (errno set on a
+// failure). A document that cannot be read to its end is a failure, never a shorter copy.
+CopyResult copy_document(int fd, JobFile& output);

@@ -14,7 +14,7 @@
 #include <unordered_map>
 
 #include "core/log.h"
-#include "printer/copy_job.h"
+#include "printer/job_file.h"
 #include "printer/job_output.h"
 #include "printer/spool_folder.h"
 
