@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "bridge/page_script.h"
+#include "core/ascii_case.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "files/file_watcher.h"
@@ -55,27 +56,19 @@ void start_worker(Worker worker, std::optional<std::u16string_view> data, const 
   std::thread(worker, std::move(request)).detach();
 }
 
-bool is_deeplink(std::u16string_view url) {
-  constexpr std::u16string_view prefix = u"telvana://";
-  if (url.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char16_t c = url[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
+// True for the companion application's own links (telvana://, in any case).
+bool is_deeplink(std::string_view url) {
+  return starts_with_ignoring_case(url, "telvana://");
 }
 
 // True for the schemes a browser or mail program should open: http, https and mailto, in any
 // case. Other schemes (files, shares, the app's own callbacks) would start other programs.
-bool is_browser_url(std::u16string_view url) {
-  const std::size_t colon = url.find(u':');
-  if (colon == std::u16string_view::npos) return false;
-  std::u16string scheme(url.substr(0, colon));
-  for (char16_t& c : scheme) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
-  return scheme == u"http" || scheme == u"https" || scheme == u"mailto";
+bool is_browser_url(std::string_view url) {
+  const std::size_t colon = url.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view scheme = url.substr(0, colon);
+  return equals_ignoring_case(scheme, "http") || equals_ignoring_case(scheme, "https") ||
+         equals_ignoring_case(scheme, "mailto");
 }
 
 }  // namespace
@@ -122,8 +115,8 @@ void dispatch_bridge_message(std::optional<std::u16string_view> handler,
 void open_browser(std::optional<std::u16string_view> url) {
   if (!url || url->empty()) return;
   const std::string url_utf8 = wide_to_utf8(*url).value_or("");
-  if (!is_deeplink(*url)) {
-    if (!is_browser_url(*url)) {
+  if (!is_deeplink(url_utf8)) {
+    if (!is_browser_url(url_utf8)) {
       log_printf(u"[openBrowser] Refused: %s", *url);
       return;
     }
