@@ -154,22 +154,25 @@ gboolean keep_page_on_failure(WebKitWebView*, WebKitLoadEvent, const char* uri, 
   return uri != nullptr && !address_in_ui_folder(uri);
 }
 
+// The address a navigation or new-window decision is about.
+const char* navigation_uri(WebKitPolicyDecision* decision) {
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  return webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+}
+
 // The top frame shows only documents of the ui folder, and no new windows are opened. Frames
 // inside the page load what they like; they cannot reach the bridge.
 gboolean decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
                        WebKitPolicyDecisionType type, gpointer) {
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
-        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    const char* uri = navigation_uri(decision);
     webkit_policy_decision_ignore(decision);
     refuse_navigation(u"New window", uri);
     return TRUE;
   }
   if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
-    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
-        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    const char* uri = navigation_uri(decision);
     if (uri == nullptr || document_scheme(uri)) return FALSE;
     webkit_policy_decision_ignore(decision);
     refuse_navigation(u"Navigation", uri);
