@@ -7,19 +7,10 @@
 
 namespace {
 
-// A URL part as curl gives it, or empty when the URL has none.
-std::string url_part(CURLU* url, CURLUPart part) {
+// A URL part as curl gives it (flags as for curl_url_get), or empty when the URL has none.
+std::string url_part(CURLU* url, CURLUPart part, unsigned int flags = 0) {
   char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return {};
-  std::string value(text);
-  curl_free(text);
-  return value;
-}
-
-// The URL's port, the scheme's default when none is given.
-std::string url_port(CURLU* url) {
-  char* text = nullptr;
-  if (curl_url_get(url, CURLUPART_PORT, &text, CURLU_DEFAULT_PORT) != CURLUE_OK) return {};
+  if (curl_url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) return {};
   std::string value(text);
   curl_free(text);
   return value;
@@ -59,5 +50,6 @@ std::variant<HttpUrl, CURLcode> parse_http_url(std::u16string_view url) {
 bool same_origin(const HttpUrl& a, const HttpUrl& b) {
   return a.secure == b.secure &&
          url_part(a.parts.get(), CURLUPART_HOST) == url_part(b.parts.get(), CURLUPART_HOST) &&
-         url_port(a.parts.get()) == url_port(b.parts.get());
+         url_part(a.parts.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT) ==
+             url_part(b.parts.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
 }
