@@ -1,7 +1,6 @@
 // The log file: open, header, rotation, and thread-safe line writing.
 #include "core/log.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,7 +1,6 @@
 // The output-folder watcher: a listing at start, then one thread reading inotify events.
 #include "files/file_watcher.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>

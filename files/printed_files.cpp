@@ -1,7 +1,6 @@
 // Deleting printed files: one by its path, or every PDF of the output folder.
 #include "files/printed_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

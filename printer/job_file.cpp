@@ -2,7 +2,6 @@
 // a document into one.
 #include "printer/job_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>

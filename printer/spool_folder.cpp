@@ -1,7 +1,6 @@
 // The spool folder of a run and the opening of the documents in it.
 #include "printer/spool_folder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
