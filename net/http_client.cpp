@@ -22,7 +22,8 @@
 namespace {
 
 constexpr const char* USER_AGENT = "TelvanaPrint/1.0";
-constexpr long MAX_REDIRECTS = 10;
+// Redirects followed in one exchange; one more fails a GET and is the answer of a POST.
+constexpr int MAX_REDIRECTS = 10;
 // The request is sent at most this many times more when the server drops it unanswered.
 constexpr int MAX_RESENDS = 2;
 constexpr long UPLOAD_BUFFER_SIZE = 512 * 1024;
@@ -32,6 +33,7 @@ constexpr const char* STEP_OPEN = "WinHttpOpen";
 constexpr const char* STEP_ADD_HEADERS = "WinHttpAddRequestHeaders";
 constexpr const char* STEP_SEND = "WinHttpSendRequest";
 constexpr const char* STEP_RECEIVE = "WinHttpReceiveResponse";
+constexpr const char* STEP_QUERY_DATA = "WinHttpQueryDataAvailable";
 constexpr const char* STEP_READ = "WinHttpReadData";
 
 struct CurlDeleter {
@@ -44,8 +46,9 @@ struct SlistDeleter {
 };
 using CurlList = std::unique_ptr<curl_slist, SlistDeleter>;
 
-// Where in the exchange a failure happened.
-enum class Phase { send, receive, read };
+// Where in the exchange a failure happened. body: after the response's headers, while waiting
+// for more of its body (the connection dropped, stalled or broke the body's framing).
+enum class Phase { send, receive, body };
 
 // What one attempt of an exchange saw; filled by the transfer callbacks.
 struct Attempt {
@@ -58,13 +61,8 @@ struct Attempt {
   int socket_state_at_close = -1;
   bool response_started = false;
   long response_status = 0;
-  bool response_has_location = false;
-  // curl follows redirects itself in this exchange (GET); a POST follows them here.
-  bool follows_redirects = true;
-  // The headers of a response that is not followed to another URL are complete.
+  // The headers of the final response (not an interim 1xx one) are complete.
   bool final_headers_done = false;
-  // The last complete response was a redirect (3xx with a Location).
-  long redirect_status = 0;
   std::optional<std::string> body;
   // The response body went over HTTP_RESPONSE_BODY_LIMIT; reading stopped there.
   bool body_too_large = false;
@@ -116,18 +114,9 @@ size_t read_header(char* data, size_t size, size_t count, void* user) {
     const size_t space = line.find(' ');
     attempt->response_status =
         space == std::string_view::npos ? 0 : std::atol(std::string(line.substr(space)).c_str());
-    attempt->response_has_location = false;
     attempt->final_headers_done = false;
-  } else if (starts_with_ignoring_case(line, "location:")) {
-    attempt->response_has_location = true;
-  } else if (line == "\r\n" || line == "\n") {
-    const long status = attempt->response_status;
-    if (status >= 300 && status < 400 && attempt->response_has_location &&
-        attempt->follows_redirects) {
-      attempt->redirect_status = status;
-    } else if (status >= 200) {
-      attempt->final_headers_done = true;
-    }
+  } else if ((line == "\r\n" || line == "\n") && attempt->response_status >= 200) {
+    attempt->final_headers_done = true;
   }
   return size * count;
 }
@@ -171,8 +160,8 @@ Phase failure_phase(const Attempt& attempt) {
     default:
       break;
   }
-  if (attempt.final_headers_done) return Phase::read;
-  if (attempt.response_started || attempt.redirect_status != 0) return Phase::receive;
+  if (attempt.final_headers_done) return Phase::body;
+  if (attempt.response_started) return Phase::receive;
   if (!attempt.connected || attempt.source_failed) return Phase::send;
   if (attempt.source != nullptr && attempt.body_offset < attempt.source->length) {
     return Phase::send;
@@ -246,10 +235,9 @@ void set_common_options(CURL* handle, const HttpUrl& url, const HttpOptions& opt
   curl_easy_setopt(handle, CURLOPT_USERAGENT, USER_AGENT);
   curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-  // A secure exchange is never redirected to a plain one.
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, url.secure ? "https" : "http,https");
+  // Redirects are followed by the exchange itself: curl drops the body of a redirect it follows,
+  // and a redirect that is not followed is the answer with its body.
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
   // A body whose announced length is over the limit is refused before it is read.
   curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
                    static_cast<curl_off_t>(HTTP_RESPONSE_BODY_LIMIT));
@@ -267,27 +255,22 @@ void set_common_options(CURL* handle, const HttpUrl& url, const HttpOptions& opt
   curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, &attempt);
 }
 
-// Runs the transfer on handle and closes it, so that the connection's end is known. With
-// redirect_to, a redirect answer that was not followed gives the URL it names there.
-void perform(CurlHandle handle, Attempt& attempt, std::optional<HttpUrl>* redirect_to = nullptr) {
+// Runs the transfer on handle and closes it, so that the connection's end is known. A redirect
+// answer (3xx with a Location) gives the URL it names, absent when it cannot be used.
+std::optional<HttpUrl> perform(CurlHandle handle, Attempt& attempt) {
   attempt.code = curl_easy_perform(handle.get());
   curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &attempt.status);
+  std::optional<HttpUrl> redirect_to;
   char* location = nullptr;
-  if (redirect_to != nullptr &&
-      curl_easy_getinfo(handle.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+  if (curl_easy_getinfo(handle.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
       location != nullptr) {
     if (const auto wide = utf8_to_wide(std::string_view(location))) {
       auto parsed = parse_http_url(*wide);
-      if (auto* url = std::get_if<HttpUrl>(&parsed)) *redirect_to = std::move(*url);
+      if (auto* url = std::get_if<HttpUrl>(&parsed)) redirect_to = std::move(*url);
     }
   }
   handle.reset();
-}
-
-// A redirect from https to http is not followed: the redirect itself is the response.
-bool refused_redirect(const Attempt& attempt) {
-  return attempt.code == CURLE_UNSUPPORTED_PROTOCOL && attempt.redirect_status != 0 &&
-         !attempt.final_headers_done;
+  return redirect_to;
 }
 
 // "<step> failed (WinHTTP <code>: <message>)" with trailing line breaks and spaces stripped
@@ -311,8 +294,8 @@ const char* phase_step(Phase phase) {
       return STEP_SEND;
     case Phase::receive:
       return STEP_RECEIVE;
-    case Phase::read:
-      return STEP_READ;
+    case Phase::body:
+      return STEP_QUERY_DATA;
   }
   return STEP_SEND;
 }
@@ -325,6 +308,12 @@ bool body_too_large(const Attempt& attempt) {
 
 bool has_line_break_or_nul(std::u16string_view text) {
   return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
+}
+
+std::optional<std::string_view> http_body_text(const HttpResult& result) {
+  if (!result.body) return std::nullopt;
+  const std::string_view body = *result.body;
+  return body.substr(0, body.find('\0'));
 }
 
 void http_client_init() {
@@ -347,35 +336,40 @@ HttpResult http_get(std::u16string_view url, const HttpOptions& options) {
     result.error = "Cannot parse URL";
     return result;
   }
-  CurlHandle handle(curl_easy_init());
-  if (!handle) {
-    result.error = "WinHttpOpen failed";
-    return result;
-  }
   CurlList headers;
   if (!suppress_default_headers(headers)) {
     result.error = "WinHttpOpenRequest failed";
     return result;
   }
-  Attempt attempt;
-  set_common_options(handle.get(), std::get<HttpUrl>(parsed), options, attempt);
-  curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, headers.get());
-  perform(std::move(handle), attempt);
-  if (body_too_large(attempt)) {
-    result.error = GET_TOO_LARGE_ERROR;
-    return result;
-  }
-  if (attempt.code == CURLE_OK || refused_redirect(attempt)) {
-    result.status =
-        static_cast<uint32_t>(attempt.code == CURLE_OK ? attempt.status : attempt.redirect_status);
-    if (attempt.code == CURLE_OK) result.body = std::move(attempt.body);
-    return result;
-  }
-  // A failure while the body arrives ends the body; what came is the response.
-  if (failure_phase(attempt) == Phase::read) {
-    result.status = static_cast<uint32_t>(attempt.response_status);
-    result.body = std::move(attempt.body);
-    return result;
+  // Every redirect is followed except one from https to http, which is the answer as it stands.
+  HttpUrl target = std::move(std::get<HttpUrl>(parsed));
+  for (int redirects = 0;; ++redirects) {
+    CurlHandle handle(curl_easy_init());
+    if (!handle) {
+      result.error = "WinHttpOpen failed";
+      return result;
+    }
+    Attempt attempt;
+    set_common_options(handle.get(), target, options, attempt);
+    curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, headers.get());
+    std::optional<HttpUrl> next = perform(std::move(handle), attempt);
+    if (body_too_large(attempt)) {
+      result.error = GET_TOO_LARGE_ERROR;
+      return result;
+    }
+    if (attempt.code == CURLE_OK && next && (next->secure || !target.secure)) {
+      if (redirects == MAX_REDIRECTS) break;
+      target = std::move(*next);
+      continue;
+    }
+    // A failure while the body arrives ends the body; what came is the response.
+    if (attempt.code == CURLE_OK || failure_phase(attempt) == Phase::body) {
+      result.status = static_cast<uint32_t>(attempt.code == CURLE_OK ? attempt.status
+                                                                     : attempt.response_status);
+      result.body = std::move(attempt.body);
+      return result;
+    }
+    break;
   }
   result.error = "HTTP request failed";
   return result;
@@ -432,9 +426,7 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
     }
     Attempt attempt;
     attempt.source = &source;
-    attempt.follows_redirects = false;
     set_common_options(handle.get(), *target_url, options, attempt);
-    curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle.get(), CURLOPT_POST, 1L);
     curl_easy_setopt(handle.get(), CURLOPT_POSTFIELDSIZE_LARGE,
                      static_cast<curl_off_t>(source.length));
@@ -444,8 +436,7 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
     curl_easy_setopt(handle.get(), CURLOPT_SEEKDATA, &attempt);
     curl_easy_setopt(handle.get(), CURLOPT_UPLOAD_BUFFERSIZE, UPLOAD_BUFFER_SIZE);
     curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, header_list.get());
-    std::optional<HttpUrl> next;
-    perform(std::move(handle), attempt, &next);
+    std::optional<HttpUrl> next = perform(std::move(handle), attempt);
     if (body_too_large(attempt)) {
       result.error = error_text(STEP_READ, CURLE_FILESIZE_EXCEEDED);
       return result;
@@ -464,13 +455,13 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
       return result;
     }
     const Phase phase = failure_phase(attempt);
-    if (phase != Phase::read && resends < MAX_RESENDS && dropped_unread(attempt)) {
+    if (phase != Phase::body && resends < MAX_RESENDS && dropped_unread(attempt)) {
       ++resends;
       log_printf(u"[WinHTTP] %s requested resend (%d/2)", phase_step(phase), resends);
       continue;
     }
-    // The status is known once the headers are in; a failure reading the body keeps it.
-    if (phase == Phase::read) result.status = static_cast<uint32_t>(attempt.response_status);
+    // The status is known once the headers are in; a failure while the body arrives keeps it.
+    if (phase == Phase::body) result.status = static_cast<uint32_t>(attempt.response_status);
     result.error = error_text(phase_step(phase), attempt.code);
     return result;
   }

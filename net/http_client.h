@@ -46,18 +46,24 @@ struct HttpBodySource {
   std::function<std::size_t(uint64_t offset, char* buffer, std::size_t size)> read;
 };
 
+// The response body as text: its bytes up to the first NUL, which is where every reader of the
+// body as text stops; absent when there is no body.
+std::optional<std::string_view> http_body_text(const HttpResult& result);
+
 // The client's process-wide set-up, once at start-up before any exchange: the HTTP library's
 // global state, and SIGPIPE ignored so that a peer closing a socket cannot end the process.
 void http_client_init();
 
-// GETs url. Failures give short fixed texts; a failure while the body arrives is not one: the
-// body read so far is returned with the status. A body over the limit is a failure.
+// GETs url, following redirects except from https to http; a redirect not followed is the
+// answer, with its body. Failures give short fixed texts; a failure while the body arrives is not
+// one: the body read so far is returned with the status. A body over the limit is a failure.
 HttpResult http_get(std::u16string_view url);
 HttpResult http_get(std::u16string_view url, const HttpOptions& options);
 
 // POSTs body to url with headers (complete header lines separated by CR LF, or absent). Failures
-// give "<step> failed (WinHTTP <code>: <message>)"; a partial response body is discarded, and a
-// body over the limit fails at reading (curl's code 63).
+// give "<step> failed (WinHTTP <code>: <message>)"; a partial response body is discarded. A
+// connection that drops or stalls while the body arrives fails at "WinHttpQueryDataAvailable";
+// a body over the limit fails at reading, "WinHttpReadData" (curl's code 63).
 // no_client_certificate answers a server's request for a client certificate with none.
 HttpResult http_post(std::u16string_view url, std::optional<std::u16string_view> headers,
                      std::string_view body, bool no_client_certificate);

@@ -2,6 +2,9 @@
 #include "net/http_client.h"
 
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -172,18 +175,43 @@ TEST_F(HttpClientTest, UnreachableServerAndBadHeadersFailAtTheirStep) {
 }
 
 TEST_F(HttpClientTest, BodyCutShortIsKeptByGetAndDiscardedByPost) {
-  RawServer server([](int fd, int) {
-    if (!read_request(fd)) return;
-    send_text(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n0123456789");
-  });
-  const HttpResult got = http_get(wide(server.url("/")));
-  EXPECT_FALSE(got.error);
-  EXPECT_EQ(got.status, 200u);
-  EXPECT_EQ(got.body, "0123456789");
+  // The connection ends while the client waits for more of the body: that is the step that
+  // waits for body bytes, not the one reading bytes that have arrived.
+  struct Case {
+    const char* name;
+    bool reset;
+    const char* post_error;
+  };
+  const Case cases[] = {
+      {"closed", false,
+       "WinHttpQueryDataAvailable failed (WinHTTP 18: Transferred a partial file)"},
+      {"reset", true,
+       "WinHttpQueryDataAvailable failed (WinHTTP 56: Failure when receiving data from the peer)"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    RawServer server([&](int fd, int) {
+      if (!read_request(fd)) return;
+      send_text(fd,
+                "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n0123456789");
+      if (test.reset) {
+        // The part must have reached the client before the reset, which discards unsent data;
+        // a zero linger time makes the close a reset.
+        int unacknowledged = 0;
+        while (ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged > 0) usleep(1000);
+        const linger abort_on_close{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+      }
+    });
+    const HttpResult got = http_get(wide(server.url("/")));
+    EXPECT_FALSE(got.error);
+    EXPECT_EQ(got.status, 200u);
+    EXPECT_EQ(got.body, "0123456789");
 
-  const HttpResult posted = http_post(wide(server.url("/")), std::nullopt, "x", false);
-  EXPECT_EQ(posted.error, "WinHttpReadData failed (WinHTTP 18: Transferred a partial file)");
-  EXPECT_FALSE(posted.body);
+    const HttpResult posted = http_post(wide(server.url("/")), std::nullopt, "x", false);
+    EXPECT_EQ(posted.error, test.post_error);
+    EXPECT_FALSE(posted.body);
+  }
 }
 
 TEST_F(HttpClientTest, StalledServerFailsAfterTheStallTime) {
@@ -194,7 +222,8 @@ TEST_F(HttpClientTest, StalledServerFailsAfterTheStallTime) {
   };
   const Case cases[] = {
       {"no answer", false, "WinHttpReceiveResponse failed (WinHTTP 28: Timeout was reached)"},
-      {"headers then silence", true, "WinHttpReadData failed (WinHTTP 28: Timeout was reached)"},
+      {"headers then silence", true,
+       "WinHttpQueryDataAvailable failed (WinHTTP 28: Timeout was reached)"},
   };
   HttpOptions options;
   options.stall_timeout_seconds = 1;
@@ -330,8 +359,18 @@ TEST_F(HttpClientTest, RedirectsAreFollowedExceptFromHttpsToHttp) {
                                                         certificate->key_file.c_str()));
   secure.server().Get("/down", [&](const httplib::Request&, httplib::Response& response) {
     response.set_redirect(plain_base + "/final", 302);
+    response.set_content("gone down", "text/plain");
   });
   const std::string secure_base = "https://127.0.0.1:" + std::to_string(secure.port());
+  // A chain that starts plain may go secure, but never back down.
+  plain.server().Get("/up", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(secure_base + "/down", 301);
+  });
+  int loop_hits = 0;
+  plain.server().Get("/loop", [&](const httplib::Request&, httplib::Response& response) {
+    ++loop_hits;
+    response.set_redirect(plain_base + "/loop", 302);
+  });
   HttpOptions trusting;
   trusting.ca_file = certificate->cert_file;
 
@@ -351,11 +390,20 @@ TEST_F(HttpClientTest, RedirectsAreFollowedExceptFromHttpsToHttp) {
   EXPECT_EQ(kept.body, "posted");
   EXPECT_EQ(posted_body, "data");
 
+  // The redirect not followed is the answer, with its body.
   const int hits_before = plain_hits;
-  const HttpResult down = http_get(wide(secure_base + "/down"), trusting);
-  EXPECT_FALSE(down.error);
-  EXPECT_EQ(down.status, 302u);
+  for (const std::string& start : {secure_base + "/down", plain_base + "/up"}) {
+    SCOPED_TRACE(start);
+    const HttpResult down = http_get(wide(start), trusting);
+    EXPECT_FALSE(down.error);
+    EXPECT_EQ(down.status, 302u);
+    EXPECT_EQ(down.body, "gone down");
+  }
   EXPECT_EQ(plain_hits, hits_before);
+
+  // Ten redirects are followed; the eleventh fails the exchange.
+  EXPECT_EQ(http_get(wide(plain_base + "/loop")).error, "HTTP request failed");
+  EXPECT_EQ(loop_hits, 11);
 }
 
 TEST_F(HttpClientTest, HttpsVerifiesTheCertificate) {
