@@ -1,5 +1,4 @@
 // The token relay and the page's GET relay: one exchange each on the page's behalf.
-#include <algorithm>
 #include <string>
 
 #include "core/text.h"
@@ -25,15 +24,15 @@ void token_relay_worker(std::unique_ptr<BridgeRequest> request) {
   request.reset();
 
   const HttpResult http = http_post(url, FORM_CONTENT_TYPE, form, false);
+  const std::optional<std::string_view> body = http_body_text(http);
   auto result = std::make_unique<TokenResult>();
   if (http.error) {
     result->error = utf8_to_wide(*http.error);
   } else if (http.status < 200 || http.status > 299) {
-    const std::string_view body = http.body ? std::string_view(*http.body) : std::string_view();
-    const std::string_view head = body.substr(0, std::min(body.size(), TOKEN_ERROR_BODY_BYTES));
+    const std::string_view head = body.value_or("").substr(0, TOKEN_ERROR_BODY_BYTES);
     result->error = status_text(http.status) + u": " + *utf8_to_wide(head);
-  } else if (http.body) {
-    result->body = utf8_to_wide(*http.body);
+  } else if (body) {
+    result->body = utf8_to_wide(*body);
   } else {
     result->body = u"{}";
   }
@@ -52,7 +51,7 @@ void http_get_relay_worker(std::unique_ptr<BridgeRequest> request) {
   } else if (http.status < 200 || http.status > 299) {
     result->third = status_text(http.status);
   } else {
-    result->second = http.body ? utf8_to_wide(*http.body) : std::u16string();
+    result->second = utf8_to_wide(http_body_text(http)).value_or(u"");
   }
   post_http_get_result(std::move(result));
 }

@@ -112,12 +112,12 @@ std::unique_ptr<BridgeRequest> upload_result(std::u16string_view path, const Htt
                error ? *error : std::u16string(u"(unable to decode error)"));
     result->third = error;
   } else if (http.status >= 200 && http.status <= 299) {
-    const std::optional<std::u16string> body = utf8_to_wide(http.body);
+    const std::optional<std::u16string> body = utf8_to_wide(http_body_text(http));
     result->second = body ? json_get_string(*body, u"path") : std::u16string();
     log_printf(u"[uploadPrintedFile] HTTP %d OK -> %s", http.status,
                result->second ? *result->second : std::u16string(u"(missing path)"));
   } else {
-    const std::optional<std::u16string> body = utf8_to_wide(http.body);
+    const std::optional<std::u16string> body = utf8_to_wide(http_body_text(http));
     log_printf(u"[uploadPrintedFile] HTTP %d: %.400s", http.status,
                body ? *body : std::u16string(u"(empty response)"));
     result->third = u"HTTP " + *utf8_to_wide(std::to_string(http.status));

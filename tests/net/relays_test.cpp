@@ -59,6 +59,18 @@ TEST_F(RelayTest, TokenRelayMapsTheExchange) {
       {"401 empty", http_response(401, ""), std::nullopt, u"HTTP 401: "},
       {"400 cut inside a character", http_response(400, utf8_body), std::nullopt,
        u"HTTP 400: " + std::u16string(133, u'\u20ac') + u"\uFFFD"},
+      // A redirect that is not followed is the answer, with its body.
+      {"302 to another origin",
+       http_response(302, "see elsewhere", "Location: http://x.invalid/\r\n"), std::nullopt,
+       u"HTTP 302: see elsewhere"},
+      // The body is text up to its first NUL.
+      {"200 with NUL", http_response(200, std::string("{\"a\":1}\0tail", 12)), u"{\"a\":1}",
+       std::nullopt},
+      {"200 starting with NUL", http_response(200, std::string("\0tail", 5)), u"", std::nullopt},
+      {"400 with NUL", http_response(400, std::string("bad\0tail", 8)), std::nullopt,
+       u"HTTP 400: bad"},
+      {"cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"a\"", std::nullopt,
+       u"WinHttpQueryDataAvailable failed (WinHTTP 18: Transferred a partial file)"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -102,6 +114,8 @@ TEST_F(RelayTest, GetRelayMapsTheExchangeAndKeepsTheId) {
        u"\u00fc\u20ac\U0001F4E0 \"q\" \\", std::nullopt},
       {"404 with body", http_response(404, "not here"), std::nullopt, u"HTTP 404"},
       {"500 empty", http_response(500, ""), std::nullopt, u"HTTP 500"},
+      {"200 with NUL", http_response(200, std::string("ab\0cd", 5)), u"ab", std::nullopt},
+      {"cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n[1,", u"[1,", std::nullopt},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);

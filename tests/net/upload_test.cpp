@@ -168,6 +168,21 @@ TEST_F(UploadTest, ResponsesMapToTheResultAndLogLine) {
        "[uploadPrintedFile] HTTP 413: " + std::string(400, 'L') + "\n"},
       {"500 empty", http_response(500, ""), std::nullopt, u"HTTP 500",
        "[uploadPrintedFile] HTTP 500: (empty response)\n"},
+      // A redirect that is not followed is the answer, with its body.
+      {"302 to another origin",
+       http_response(302, "moved away", "Location: https://x.invalid/up\r\n"), std::nullopt,
+       u"HTTP 302", "[uploadPrintedFile] HTTP 302: moved away\n"},
+      // The body is text up to its first NUL.
+      {"path after NUL", http_response(200, std::string("{\"id\":1}\0{\"path\":\"x\"}", 21)),
+       std::nullopt, std::nullopt, "[uploadPrintedFile] HTTP 200 OK -> (missing path)\n"},
+      {"path before NUL", http_response(200, std::string("{\"path\":\"p\"}\0junk", 17)), u"p",
+       std::nullopt, "[uploadPrintedFile] HTTP 200 OK -> p\n"},
+      {"500 with NUL", http_response(500, std::string("oops\0junk", 9)), std::nullopt, u"HTTP 500",
+       "[uploadPrintedFile] HTTP 500: oops\n"},
+      {"cut short", "HTTP/1.1 201 OK\r\nContent-Length: 100\r\n\r\n{\"path\":\"", std::nullopt,
+       u"WinHttpQueryDataAvailable failed (WinHTTP 18: Transferred a partial file)",
+       "[uploadPrintedFile] Request error: WinHttpQueryDataAvailable failed (WinHTTP 18: "
+       "Transferred a partial file)\n"},
   };
   const std::string path = output_ + "/job.pdf";
   ASSERT_TRUE(write_file(path, "%PDF-1.4 small"));
