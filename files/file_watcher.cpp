@@ -81,15 +81,17 @@ void report_if_new(int folder_fd, const std::string& name, ReportedFiles& report
   report_file(line, name);
 }
 
-// Lists the folder's regular ".pdf" files, reporting each one not yet reported, and forgets
-// reported names that are gone. Used at start and after the event queue overflowed.
-void list_folder(const std::string& folder, ReportedFiles& reported, const char16_t* line) {
+// Lists the folder's regular files whose names pass matches, reporting each one not yet
+// reported, and forgets reported names that are gone. Used at start and after the event queue
+// overflowed.
+void list_folder(const std::string& folder, ReportedFiles& reported, const char16_t* line,
+                 bool (*matches)(std::string_view)) {
   FolderListing listing(folder);
   if (!listing.is_open()) return;
   const int folder_fd = listing.fd();
   std::unordered_set<std::string> present;
   while (const char* entry = listing.next()) {
-    if (!is_pdf_name(entry)) continue;
+    if (!matches(entry)) continue;
     const std::string name(entry);
     report_if_new(folder_fd, name, reported, line, false);
     present.insert(name);
@@ -97,16 +99,18 @@ void list_folder(const std::string& folder, ReportedFiles& reported, const char1
   std::erase_if(reported, [&](const auto& item) { return !present.contains(item.first); });
 }
 
-// The PDFs already waiting, each posted with an "Existing file queued" line.
+// The PDFs already waiting, each posted with an "Existing file queued" line. The listing takes
+// every name "*.pdf" matches, ".pdf" itself included.
 void queue_existing_pdfs(const std::string& folder, ReportedFiles& reported) {
-  list_folder(folder, reported, EXISTING_FILE_LINE);
+  list_folder(folder, reported, EXISTING_FILE_LINE, matches_pdf_pattern);
 }
 
 // Handles one event; false when the watch has ended (the folder is gone or unmounted).
 bool handle_event(const inotify_event& event, int folder_fd, WatchState& state) {
   if (event.mask & IN_Q_OVERFLOW) {
     log_printf(u"[startFileWatcher] Too many changes at once; listing %s again", state.folder);
-    list_folder(state.folder, state.reported, NEW_FILE_LINE);
+    // The listing stands in for the renames that were lost, so it takes the names they take.
+    list_folder(state.folder, state.reported, NEW_FILE_LINE, is_pdf_name);
     return true;
   }
   if (event.mask & (IN_IGNORED | IN_UNMOUNT)) return false;

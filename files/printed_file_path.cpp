@@ -30,7 +30,16 @@ std::optional<std::string> printed_file_name(std::u16string_view path) {
   return wide_to_utf8(name);
 }
 
+namespace {
+
+constexpr std::string_view PDF_EXTENSION = ".pdf";
+
+}  // namespace
+
+bool matches_pdf_pattern(std::string_view name) {
+  return ends_with_ignoring_case(name, PDF_EXTENSION);
+}
+
 bool is_pdf_name(std::string_view name) {
-  constexpr std::string_view extension = ".pdf";
-  return name.size() > extension.size() && ends_with_ignoring_case(name, extension);
+  return name.size() > PDF_EXTENSION.size() && matches_pdf_pattern(name);
 }

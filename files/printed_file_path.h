@@ -10,5 +10,10 @@
 // the caller when it opens or deletes it relative to the folder, without following links.
 std::optional<std::string> printed_file_name(std::u16string_view path);
 
-// True for a printed file's name: longer than ".pdf" and ending in ".pdf" in any case.
+// True for a name the listing pattern "*.pdf" matches: ending in ".pdf" in any case, ".pdf"
+// itself included. The folder's PDFs are listed, uploaded and deleted by this test.
+bool matches_pdf_pattern(std::string_view name);
+
+// True for a name that the watcher reports when a file is renamed to it: longer than ".pdf" and
+// ending in ".pdf" in any case.
 bool is_pdf_name(std::string_view name);

@@ -45,7 +45,7 @@ bool open_printed_file(std::u16string_view path, OpenedFile& opened) {
     return false;
   }
   // Only printed documents leave the machine: never the log or any other file of the folder.
-  if (!is_pdf_name(*name)) {
+  if (!matches_pdf_pattern(*name)) {
     log_printf(u"[uploadPrintedFile] Refused: not a printed PDF: %s", path);
     return false;
   }

@@ -98,7 +98,7 @@ const WatchCase WATCH_CASES[] = {
      {"", "sub", "folder.pdf"},
      {"a.PDF", "b.pdf", "notes.txt", ".pdf", "sub/c.pdf"},
      {{Change::Rename, "b.pdf", "job.pdf"}},
-     {"a.PDF", "b.pdf"},
+     {"a.PDF", "b.pdf", ".pdf"},
      {"job.pdf"}},
     {"RenameToPdfReportedOnce",
      {""},

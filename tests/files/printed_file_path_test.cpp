@@ -58,15 +58,27 @@ TEST_P(PrintedFileName, NamesOnlyEntriesDirectlyInsideTheFolder) {
 INSTANTIATE_TEST_SUITE_P(Files, PrintedFileName, ::testing::ValuesIn(PATH_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(IsPdfName, LongerThanTheExtensionAndEndingInItInAnyCase) {
-  const std::pair<const char*, bool> cases[] = {
-      {"job.pdf", true},   {"Job.PdF", true},      {"a.PDF", true},
-      {"x.pdf", true},     {".pdf", false},        {"pdf", false},
-      {"", false},         {"job.pdf.bak", false}, {"job.pdfx", false},
-      {"job_pdf", false},  {"job.txt", false},     {"..pdf", true},
-      {"job.p df", false}, {"job.PD F", false},    {"job.\xc3\xa9pdf", false},
+// The listing's pattern "*.pdf" takes the bare extension; a rename to it is not reported.
+TEST(IsPdfName, EndingInTheExtensionInAnyCaseAndLongerForRenames) {
+  struct Case {
+    const char* name;
+    bool pattern;
+    bool renamed;
   };
-  for (const auto& [name, expected] : cases) EXPECT_EQ(is_pdf_name(name), expected) << name;
+  const Case cases[] = {
+      {"job.pdf", true, true},       {"Job.PdF", true, true},
+      {"a.PDF", true, true},         {"x.pdf", true, true},
+      {".pdf", true, false},         {".PDF", true, false},
+      {"pdf", false, false},         {"", false, false},
+      {"job.pdf.bak", false, false}, {"job.pdfx", false, false},
+      {"job_pdf", false, false},     {"job.txt", false, false},
+      {"..pdf", true, true},         {"job.p df", false, false},
+      {"job.PD F", false, false},    {"job.\xc3\xa9pdf", false, false},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(matches_pdf_pattern(test.name), test.pattern) << test.name;
+    EXPECT_EQ(is_pdf_name(test.name), test.renamed) << test.name;
+  }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ namespace {
 
 // An output folder holding printed files and entries that are not, beside a file outside it.
 //   out/job.pdf  out/keep.pdf  out/B.PDF  out/notes.txt  out/.pdf  out/sub/inner.pdf
-//   out/held.pdf/ (a folder)  out/link.pdf -> outside/victim.pdf
+//   out/held.pdf/ (a folder)  out/link.pdf -> outside/victim.pdf  out/pipe.pdf (a FIFO)
 struct PrintedFolder {
   TempDir root;
   std::string folder = root / "out";
@@ -36,6 +36,7 @@ struct PrintedFolder {
     }
     write_file(outside + "/victim.pdf", "%PDF-1.4\n");
     symlink((outside + "/victim.pdf").c_str(), (folder + "/link.pdf").c_str());
+    mkfifo((folder + "/pipe.pdf").c_str(), 0600);
     AppConfig config;
     config.output_folder = *utf8_to_wide(folder);
     set_app_config(config);
@@ -53,8 +54,8 @@ struct PrintedFolder {
   bool victim_intact() const { return read_file(outside + "/victim.pdf") == "%PDF-1.4\n"; }
 };
 
-const std::set<std::string> ALL_ENTRIES = {"job.pdf", "keep.pdf", "B.PDF",    "notes.txt",
-                                           ".pdf",    "sub",      "held.pdf", "link.pdf"};
+const std::set<std::string> ALL_ENTRIES = {"job.pdf", "keep.pdf", "B.PDF",    "notes.txt", ".pdf",
+                                           "sub",     "held.pdf", "link.pdf", "pipe.pdf"};
 
 struct DeleteCase {
   const char* name;
@@ -75,7 +76,10 @@ const DeleteCase DELETE_CASES[] = {
      {"job.pdf"},
      false},
     {"NotAPdf", [](const PrintedFolder& f) { return wide(f.folder + "/notes.txt"); }, {}, true},
-    {"BareExtension", [](const PrintedFolder& f) { return wide(f.folder + "/.pdf"); }, {}, true},
+    {"BareExtension",
+     [](const PrintedFolder& f) { return wide(f.folder + "/.pdf"); },
+     {".pdf"},
+     false},
     {"PdfInAnyCase",
      [](const PrintedFolder& f) { return wide(f.folder + "/B.PDF"); },
      {"B.PDF"},
@@ -93,10 +97,12 @@ const DeleteCase DELETE_CASES[] = {
      [](const PrintedFolder& f) { return wide(f.folder + "/sub/inner.pdf"); },
      {},
      true},
+    // The link goes, never what it leads to.
     {"LinkLeadingOut",
      [](const PrintedFolder& f) { return wide(f.folder + "/link.pdf"); },
-     {},
-     true},
+     {"link.pdf"},
+     false},
+    {"AFifo", [](const PrintedFolder& f) { return wide(f.folder + "/pipe.pdf"); }, {}, true},
     {"AFolder", [](const PrintedFolder& f) { return wide(f.folder + "/held.pdf"); }, {}, true},
     {"TheFolderItself", [](const PrintedFolder& f) { return wide(f.folder); }, {}, true},
     {"TheFolderWithSlash", [](const PrintedFolder& f) { return wide(f.folder + "/"); }, {}, true},
@@ -136,8 +142,7 @@ TEST(ClearPrintedFiles, DeletesEveryPdfAndLogsWhatItCannot) {
   PrintedFolder printed;
   clear_printed_files();
 
-  EXPECT_EQ(printed.entries(),
-            (std::set<std::string>{"notes.txt", ".pdf", "sub", "held.pdf", "link.pdf"}));
+  EXPECT_EQ(printed.entries(), (std::set<std::string>{"notes.txt", "sub", "held.pdf", "pipe.pdf"}));
   EXPECT_TRUE(printed.victim_intact());
   EXPECT_EQ(read_file(printed.folder + "/sub/inner.pdf"), "%PDF-1.4\n");
   EXPECT_EQ(read_file(printed.folder + "/held.pdf/page.pdf"), "%PDF-1.4\n");
@@ -147,8 +152,10 @@ TEST(ClearPrintedFiles, DeletesEveryPdfAndLogsWhatItCannot) {
                 "[clearPrintedFiles] Deleted job.pdf",
                 "[clearPrintedFiles] Deleted keep.pdf",
                 "[clearPrintedFiles] Deleted B.PDF",
+                "[clearPrintedFiles] Deleted .pdf",
+                "[clearPrintedFiles] Deleted link.pdf",
                 "[clearPrintedFiles] Failed to delete held.pdf (err=21)",
-                "[clearPrintedFiles] Failed to delete link.pdf (err=1)",
+                "[clearPrintedFiles] Failed to delete pipe.pdf (err=1)",
             }));
 }
 
