@@ -437,7 +437,9 @@ HttpResult http_post_stream(std::u16string_view url, std::optional<std::u16strin
     curl_easy_setopt(handle.get(), CURLOPT_UPLOAD_BUFFERSIZE, UPLOAD_BUFFER_SIZE);
     curl_easy_setopt(handle.get(), CURLOPT_HTTPHEADER, header_list.get());
     std::optional<HttpUrl> next = perform(std::move(handle), attempt);
+    // Handing a received body on fails only at the size limit; the status stays known.
     if (body_too_large(attempt)) {
+      result.status = static_cast<uint32_t>(attempt.response_status);
       result.error = error_text(STEP_READ, CURLE_FILESIZE_EXCEEDED);
       return result;
     }

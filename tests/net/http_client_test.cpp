@@ -175,25 +175,32 @@ TEST_F(HttpClientTest, UnreachableServerAndBadHeadersFailAtTheirStep) {
 }
 
 TEST_F(HttpClientTest, BodyCutShortIsKeptByGetAndDiscardedByPost) {
-  // The connection ends while the client waits for more of the body: that is the step that
-  // waits for body bytes, not the one reading bytes that have arrived.
+  // A connection that ends while the client waits for more of the body fails at the step that
+  // waits for body bytes; only a body the client cannot take (over the limit) fails at reading.
+  // Either way the status is kept.
+  const std::string part = "HTTP/1.1 201 X\r\nContent-Length: 100\r\n\r\n0123456789";
   struct Case {
     const char* name;
+    std::string response;
     bool reset;
+    std::optional<std::string> got_body;  // absent: http_get fails as too large
     const char* post_error;
   };
   const Case cases[] = {
-      {"closed", false,
+      {"closed", part, false, "0123456789",
        "WinHttpQueryDataAvailable failed (WinHTTP 18: Transferred a partial file)"},
-      {"reset", true,
+      {"reset", part, true, "0123456789",
        "WinHttpQueryDataAvailable failed (WinHTTP 56: Failure when receiving data from the peer)"},
+      {"over the limit",
+       "HTTP/1.1 201 X\r\nContent-Length: " + std::to_string(HTTP_RESPONSE_BODY_LIMIT + 1) +
+           "\r\n\r\n",
+       false, std::nullopt, "WinHttpReadData failed (WinHTTP 63: Maximum file size exceeded)"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     RawServer server([&](int fd, int) {
       if (!read_request(fd)) return;
-      send_text(fd,
-                "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n0123456789");
+      send_text(fd, test.response);
       if (test.reset) {
         // The part must have reached the client before the reset, which discards unsent data;
         // a zero linger time makes the close a reset.
@@ -204,12 +211,17 @@ TEST_F(HttpClientTest, BodyCutShortIsKeptByGetAndDiscardedByPost) {
       }
     });
     const HttpResult got = http_get(wide(server.url("/")));
-    EXPECT_FALSE(got.error);
-    EXPECT_EQ(got.status, 200u);
-    EXPECT_EQ(got.body, "0123456789");
+    if (test.got_body) {
+      EXPECT_FALSE(got.error);
+      EXPECT_EQ(got.status, 201u);
+      EXPECT_EQ(got.body, test.got_body);
+    } else {
+      EXPECT_EQ(got.error, GET_TOO_LARGE_ERROR);
+    }
 
     const HttpResult posted = http_post(wide(server.url("/")), std::nullopt, "x", false);
     EXPECT_EQ(posted.error, test.post_error);
+    EXPECT_EQ(posted.status, 201u);
     EXPECT_FALSE(posted.body);
   }
 }
