@@ -300,6 +300,12 @@ const char* phase_step(Phase phase) {
   return STEP_SEND;
 }
 
+// The answers that send the client on to their Location; any other 3xx, such as 300 or 304, is
+// an answer like any other.
+bool is_redirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 bool body_too_large(const Attempt& attempt) {
   return attempt.body_too_large || attempt.code == CURLE_FILESIZE_EXCEEDED;
 }
@@ -357,7 +363,8 @@ HttpResult http_get(std::u16string_view url, const HttpOptions& options) {
       result.error = GET_TOO_LARGE_ERROR;
       return result;
     }
-    if (attempt.code == CURLE_OK && next && (next->secure || !target.secure)) {
+    if (attempt.code == CURLE_OK && is_redirect(attempt.status) && next &&
+        (next->secure || !target.secure)) {
       if (redirects == MAX_REDIRECTS) break;
       target = std::move(*next);
       continue;

@@ -378,6 +378,10 @@ TEST_F(HttpClientTest, RedirectsAreFollowedExceptFromHttpsToHttp) {
   plain.server().Get("/up", [&](const httplib::Request&, httplib::Response& response) {
     response.set_redirect(secure_base + "/down", 301);
   });
+  plain.server().Get("/choices", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(plain_base + "/final", 300);
+    response.set_content("pick one", "text/plain");
+  });
   int loop_hits = 0;
   plain.server().Get("/loop", [&](const httplib::Request&, httplib::Response& response) {
     ++loop_hits;
@@ -411,6 +415,11 @@ TEST_F(HttpClientTest, RedirectsAreFollowedExceptFromHttpsToHttp) {
     EXPECT_EQ(down.status, 302u);
     EXPECT_EQ(down.body, "gone down");
   }
+  EXPECT_EQ(plain_hits, hits_before);
+  // A 3xx that is not a redirect is not followed either.
+  const HttpResult choices = http_get(wide(plain_base + "/choices"));
+  EXPECT_EQ(choices.status, 300u);
+  EXPECT_EQ(choices.body, "pick one");
   EXPECT_EQ(plain_hits, hits_before);
 
   // Ten redirects are followed; the eleventh fails the exchange.
