@@ -122,8 +122,8 @@ window.telvana = {
   _onUploadResult(text) {
     const result = JSON.parse(text);
     if (result.error === 'native_handled') {
-      // The host's own message box has already told the user why.
-      showResult(result.path, '', false);
+      // The host has deleted the document and its own message box tells the user why.
+      removeRow(result.path);
     } else if (result.error) {
       showResult(result.path, 'Upload failed: ' + result.error, true);
     } else {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 
 #include "tests/e2e/reference_page.h"
@@ -10,6 +12,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/support/app_process.h"
 #include "tests/support/child_process.h"
+#include "tests/support/fax_service_process.h"
 #include "tests/window/x_test_display.h"
 #include "window/window_system.h"
 
@@ -59,11 +62,15 @@ TEST(DocumentArrival, BringsTheWindowToTheFrontOverAnotherApplication) {
   // On every desktop, so that it keeps the focus wherever the user goes.
   x.ask_window_manager(other, "_NET_WM_DESKTOP", 0xFFFFFFFF, 2);
 
+  // The user's token has expired: every upload the page tries is refused.
+  FaxServiceProcess service("the-current-token");
+  ASSERT_TRUE(service.started());
   TempDir install, inputs;
   AppProcess app;
   app.env()["DISPLAY"] = server.display();
   app.env()["WAYLAND_DISPLAY"] = "";
-  app.set_executable(install_reference_page(install, std::nullopt));
+  app.set_executable(install_reference_page(
+      install, FaxServiceSettings{service.url("/upload"), "an-expired-token"}));
   ASSERT_TRUE(start_printer_app(app, {"--hidden"})) << app.log() << app.stderr_text();
   // Documents reported from here on are new arrivals, not the listing at start.
   ASSERT_TRUE(wait_until([&] {
@@ -103,9 +110,26 @@ TEST(DocumentArrival, BringsTheWindowToTheFrontOverAnotherApplication) {
         << app.log();
     const std::string path = app.output_folder() + "/" + title + ".pdf";
     EXPECT_TRUE(wait_until([&] {
-      return app.log().find(page_line("e2e arrived " + path + " | New")) != std::string::npos;
+      return app.log().find(page_line("e2e arrived " + path + " | New")) != std::string::npos &&
+             app.log().find(page_line("e2e result " + path + " | Upload failed: HTTP 401")) !=
+                 std::string::npos;
     })) << app.log();
   }
+
+  // A document too large to fax: the program deletes it and says so in its own box, so the page
+  // drops the row instead of showing an error of its own.
+  const std::string large = app.output_folder() + "/Too large.pdf";
+  const std::string partial = app.output_folder() + "/large.tmp";
+  std::error_code error;
+  ASSERT_TRUE(write_file(partial, ""));
+  std::filesystem::resize_file(partial, 151 * 1024 * 1024, error);  // sparse: no disk used
+  ASSERT_FALSE(error) << error.message();
+  ASSERT_EQ(std::rename(partial.c_str(), large.c_str()), 0);
+  EXPECT_TRUE(wait_until([&] {
+    return app.log().find(page_line("e2e removed " + large)) != std::string::npos &&
+           !std::filesystem::exists(large);
+  })) << app.log();
+  EXPECT_EQ(app.log().find("[JS] log: e2e result " + large), std::string::npos) << app.log();
   app.stop(SIGTERM);
   other_application.stop();
   window_manager.stop();
