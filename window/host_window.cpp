@@ -1,6 +1,10 @@
 // The frameless host window: creation, title-bar events, layouts, colour and DPI changes.
 #include "window/host_window.h"
 
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
 #include "window/title_bar.h"
 #include "window/window_colour.h"
 #include "window/window_icon.h"
@@ -276,9 +280,22 @@ void set_window_background(std::optional<std::u16string_view> text) {
 
 void bring_host_window_to_front() {
   if (state.window == nullptr) return;
+  GtkWidget* widget = GTK_WIDGET(state.window);
   gtk_window_move(state.window, to_units(state.rect.x), to_units(state.rect.y));
-  gtk_widget_show(GTK_WIDGET(state.window));
+  // The request comes from no input of ours (a document was printed, another instance
+  // started): window managers that prevent focus stealing compare its time with the user's
+  // last input in the focused application, and a missing or stale time loses. The server's
+  // present time is later than any input. A window left on another desktop is not
+  // activated there; it is moved to the one the user is on first.
+  guint32 time = GDK_CURRENT_TIME;
+#ifdef GDK_WINDOWING_X11
+  GdkWindow* gdk_window = gtk_widget_get_window(widget);
+  if (gdk_window != nullptr && GDK_IS_X11_WINDOW(gdk_window)) {
+    time = gdk_x11_get_server_time(gdk_window);
+    gdk_x11_window_move_to_current_desktop(gdk_window);
+  }
+#endif
   gtk_window_deiconify(state.window);
-  gtk_window_present(state.window);
-  gtk_widget_queue_draw(GTK_WIDGET(state.window));
+  gtk_window_present_with_time(state.window, time);  // shows a hidden window too
+  gtk_widget_queue_draw(widget);
 }

@@ -23,7 +23,8 @@ void resize_host_window(int width, int height);
 // Sets the background and title-bar colour from "#RRGGBB" text; other text is ignored.
 void set_window_background(std::optional<std::u16string_view> text);
 
-// Shows, restores (de-iconifies), raises and focuses the window, then repaints it.
+// Shows, restores (de-iconifies), raises and focuses the window on the current desktop, also
+// against a window manager's focus-stealing prevention, then repaints it.
 void bring_host_window_to_front();
 
 // The title-bar strip at the top of the window; null until create_host_window.

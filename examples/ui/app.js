@@ -1,5 +1,6 @@
 // Reference page for the Telvana Print-to-Fax host: lists printed documents as the host reports
-// them, uploads one to the fax service with the user's token, and deletes documents.
+// them, brings the window forward for a document just printed, uploads one to the fax service
+// with the user's token, and deletes documents.
 'use strict';
 
 console.log('Telvana page loaded');
@@ -7,6 +8,20 @@ console.log('Telvana page loaded');
 const bridge = window.webkit.messageHandlers;
 const el = (id) => document.getElementById(id);
 const rows = new Map();  // path -> list item
+
+// The documents already in the folder are reported in one burst once the watcher starts; a
+// document reported after the page has heard nothing for this long was printed just now.
+const LISTING_QUIET_MS = 1000;
+let listing = true;
+let listingTimer = 0;
+
+function listingGoesOn() {
+  clearTimeout(listingTimer);
+  listingTimer = setTimeout(() => {
+    listing = false;
+    console.log('Printed documents listed: ' + rows.size);
+  }, LISTING_QUIET_MS);
+}
 
 function fileName(path) {
   return path.slice(path.lastIndexOf('/') + 1);
@@ -31,7 +46,26 @@ function showResult(path, text, isError) {
   result.classList.toggle('error', isError);
 }
 
+// Marks a document just printed, in the list and for screen readers.
+function markArrived(row, path) {
+  row.classList.add('arrived');
+  const badge = document.createElement('span');
+  badge.className = 'badge';
+  badge.textContent = 'New';
+  row.querySelector('.name').after(badge);
+  row.scrollIntoView({ block: 'nearest' });
+  setStatus('Just printed: ' + fileName(path));
+}
+
+function clearArrived(row) {
+  row.classList.remove('arrived');
+  const badge = row.querySelector('.badge');
+  if (badge) badge.remove();
+}
+
 function upload(path) {
+  const row = rows.get(path);
+  if (row) clearArrived(row);
   const { endpoint, token } = settings();
   if (!token) {
     el('settings').open = true;
@@ -49,7 +83,7 @@ function removeRow(path) {
   el('empty').hidden = rows.size > 0;
 }
 
-function addRow(path) {
+function addRow(path, arrived) {
   if (rows.has(path)) return;
   const row = document.createElement('li');
   const name = document.createElement('span');
@@ -71,17 +105,27 @@ function addRow(path) {
   el('files').append(row);
   rows.set(path, row);
   el('empty').hidden = true;
+  if (arrived) markArrived(row, path);
 }
 
 // The callbacks the host calls.
 window.telvana = {
   _onNewPrintedFile(path) {
-    addRow(path);
+    if (listing) {
+      listingGoesOn();
+      addRow(path, false);
+      return;
+    }
+    addRow(path, true);
+    bridge.bringToFront.postMessage();
   },
   _onUploadResult(text) {
     const result = JSON.parse(text);
-    if (result.error) {
-      showResult(result.path, 'Failed: ' + result.error, true);
+    if (result.error === 'native_handled') {
+      // The host has deleted the document and its own message box tells the user why.
+      removeRow(result.path);
+    } else if (result.error) {
+      showResult(result.path, 'Upload failed: ' + result.error, true);
     } else {
       showResult(result.path, 'Stored as ' + (result.storagePath || '(no path)'), false);
     }
@@ -115,3 +159,4 @@ el('clear').addEventListener('click', () => {
 
 bridge.resizeWindow.postMessage('home');
 bridge.startFileWatcher.postMessage();
+listingGoesOn();

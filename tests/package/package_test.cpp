@@ -8,6 +8,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/x_window.h"
 
 namespace {
 
@@ -74,15 +75,19 @@ TEST_F(PackageTest, HoldsTheProgramItsPageAndDesktopFiles) {
 TEST_F(PackageTest, UnpackedProgramStartsFindsItsPageAndPrints) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
   AppProcess app;
-  // Started through the bin/ link, as the desktop starts it.
+  // Started through the bin/ link, as the desktop's autostart entry starts it.
   app.set_executable(root_ + "/usr/bin/telvana-print");
-  ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
+  ASSERT_TRUE(start_printer_app(app, {"--hidden"})) << app.stderr_text();
 
   const std::string ui = root_ + "/usr/lib/telvana-print/ui";
   EXPECT_NE(app.log().find("Starting. ui=" + ui + " out="), std::string::npos) << app.log();
   // The reference page loaded from that folder speaks through the bridge.
   ASSERT_TRUE(wait_until([&] { return app.log().find("[JS] log: Telvana page loaded") != std::string::npos; }))
       << app.log();
+  ASSERT_TRUE(wait_until([&] {
+    return app.log().find("[JS] log: Printed documents listed: 0") != std::string::npos;
+  })) << app.log();
+  EXPECT_FALSE(window_viewable(app.pid()));
 
   TempDir input;
   const std::string document = input / "invoice.pdf";
@@ -97,6 +102,8 @@ TEST_F(PackageTest, UnpackedProgramStartsFindsItsPageAndPrints) {
   EXPECT_TRUE(wait_until([&] {
     return app.log().find("[startFileWatcher] New file detected: invoice.pdf") != std::string::npos;
   })) << app.log();
+  // The page brings the hidden window forward for the document just printed.
+  EXPECT_TRUE(wait_until([&] { return window_viewable(app.pid()); }));
 }
 
 }  // namespace

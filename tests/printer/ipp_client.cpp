@@ -36,9 +36,9 @@ IpptoolRun print_file(const std::string& path, const std::string& format,
   return run_ipptool(job_name ? "print-named.test" : "print-unnamed.test", args);
 }
 
-bool start_printer_app(AppProcess& app) {
+bool start_printer_app(AppProcess& app, const std::vector<std::string>& args) {
   if (!wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180))) return false;
-  if (!app.start()) return false;
+  if (!app.start(args)) return false;
   const std::string owner = "pid=" + std::to_string(app.pid()) + ",";
   const bool listening =
       wait_until(

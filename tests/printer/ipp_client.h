@@ -25,9 +25,9 @@ IpptoolRun run_ipptool(const std::string& test_file, const std::vector<std::stri
 IpptoolRun print_file(const std::string& path, const std::string& format,
                       const std::optional<std::string>& job_name);
 
-// Starts the program once no other process holds the printer port (other runs of the program
-// may share the machine), and waits until this program itself listens on it.
-bool start_printer_app(AppProcess& app);
+// Starts the program with args once no other process holds the printer port (other runs of
+// the program may share the machine), and waits until this program itself listens on it.
+bool start_printer_app(AppProcess& app, const std::vector<std::string>& args = {});
 
 // The .pdf files of a folder (hidden ones too), sorted.
 std::vector<std::string> pdf_files(const std::string& folder);

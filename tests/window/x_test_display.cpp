@@ -191,6 +191,36 @@ void XClient::click(int x, int y) {
   button(1, false);
 }
 
+std::optional<unsigned long> XClient::root_property(const std::string& name) {
+  Atom type;
+  int format;
+  unsigned long count, remaining;
+  unsigned char* data = nullptr;
+  std::optional<unsigned long> value;
+  if (XGetWindowProperty(display_, DefaultRootWindow(display_),
+                         XInternAtom(display_, name.c_str(), False), 0, 1, False, AnyPropertyType,
+                         &type, &format, &count, &remaining, &data) == Success &&
+      data != nullptr) {
+    if (format == 32 && count == 1) value = *reinterpret_cast<const unsigned long*>(data);
+    XFree(data);
+  }
+  return value;
+}
+
+void XClient::ask_window_manager(Window window, const std::string& message, long first,
+                                 long second) {
+  XClientMessageEvent event{};
+  event.type = ClientMessage;
+  event.window = window;
+  event.message_type = XInternAtom(display_, message.c_str(), False);
+  event.format = 32;
+  event.data.l[0] = first;
+  event.data.l[1] = second;
+  XSendEvent(display_, DefaultRootWindow(display_), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, reinterpret_cast<XEvent*>(&event));
+  XSync(display_, False);
+}
+
 void XClient::set_resources(const std::string& text) {
   XChangeProperty(display_, DefaultRootWindow(display_), XA_RESOURCE_MANAGER, XA_STRING, 8,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(text.data()),

@@ -71,6 +71,11 @@ class XClient {
   void button(int number, bool press);
   void click(int x, int y);
 
+  // The first 32-bit item of a property of the root window (a window, a number), if set.
+  std::optional<unsigned long> root_property(const std::string& name);
+  // Sends a window manager's client message about window, as pagers and taskbars do.
+  void ask_window_manager(Window window, const std::string& message, long first, long second);
+
   // Replaces the server's resource database (what xrdb loads), e.g. "Xft.dpi:\t144\n".
   void set_resources(const std::string& text);
 

@@ -21,6 +21,9 @@
   function watchRow(row) {
     const path = rowPath(row);
     console.log('e2e row ' + path);
+    if (row.classList.contains('arrived')) {
+      console.log('e2e arrived ' + path + ' | ' + row.querySelector('.badge').textContent);
+    }
     const result = row.querySelector('.result');
     onTextChange(result, () => {
       const text = result.textContent;
