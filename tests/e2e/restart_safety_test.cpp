@@ -145,11 +145,21 @@ TEST_F(RestartSafety, KilledMidPrintLeavesNoPartialPdfAndNextStartReportsEachOnc
   }
 
   // The next start: hidden leftovers go, each finished PDF reaches the page once, and a new
-  // job still prints. Notices arrive in order, so once the new job's has arrived, a repeated
-  // notice of an earlier file would have too.
+  // job still prints. The files already there are listed first, in the folder's order, and
+  // the new job is printed after that: notices arrive in order, so once the new job's has
+  // arrived, a repeated notice of an earlier file would have too.
   ASSERT_TRUE(start_printer_app(app)) << app.log() << app.stderr_text();
+  const auto printed_line = [&](const std::string& name) {
+    return "[JS] log: printed " + app.output_folder() + "/" + name + "\n";
+  };
+  ASSERT_TRUE(wait_until([&] {
+    const std::string log = app.log();
+    return std::all_of(expected.begin(), expected.end(), [&](const auto& item) {
+      return log.find(printed_line(item.first)) != std::string::npos;
+    });
+  })) << app.log();
   print_finished("After restart");
-  const std::string last_line = "[JS] log: printed " + app.output_folder() + "/After restart.pdf\n";
+  const std::string last_line = printed_line("After restart.pdf");
   ASSERT_TRUE(wait_until([&] { return app.log().find(last_line) != std::string::npos; }))
       << app.log();
   EXPECT_EQ(job_temp_files(app.output_folder()), std::vector<std::string>{});
@@ -157,9 +167,7 @@ TEST_F(RestartSafety, KilledMidPrintLeavesNoPartialPdfAndNextStartReportsEachOnc
   std::vector<std::string> names;
   for (const auto& [name, bytes] : expected) {
     names.push_back(name);
-    EXPECT_EQ(count_of(log, "[JS] log: printed " + app.output_folder() + "/" + name + "\n"), 1u)
-        << name << "\n"
-        << log;
+    EXPECT_EQ(count_of(log, printed_line(name)), 1u) << name << "\n" << log;
     EXPECT_TRUE(read_file(app.output_folder() + "/" + name) == bytes) << name;
   }
   EXPECT_EQ(pdf_files(app.output_folder()), names);
