@@ -1,9 +1,7 @@
 // The printer tried as another local user would: administration over both loopbacks and the
 // framework's socket, printers made over IPP, the other loopback taken first, the spool folder,
 // a first start in a fresh account, and a file system without RENAME_NOREPLACE.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -228,16 +226,8 @@ TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShow
   if (!ipv6_loopback_exists()) GTEST_SKIP() << "no IPv6 loopback address";
   ASSERT_TRUE(wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180)));
   // Another program holds [::1]:8631 only, where clients try first for "localhost".
-  const int yes = 1;
-  const int blocker = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(blocker, 0);
-  setsockopt(blocker, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_port = htons(PRINTER_PORT);
-  address.sin6_addr = in6addr_loopback;
-  ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(blocker, 4), 0);
+  const UniqueFd blocker = hold_loopback_port(AF_INET6, PRINTER_PORT);
+  ASSERT_TRUE(blocker.is_open());
 
   AppProcess app;
   ASSERT_TRUE(app.start({"--hidden"}));
@@ -253,7 +243,6 @@ TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShow
   EXPECT_TRUE(wait_until([&] { return window_viewable(app.pid(), "Send as Fax (Telvana)"); }));
   EXPECT_TRUE(app.running());
   EXPECT_EQ(app.stop(SIGTERM), 0);
-  close(blocker);
 }
 
 TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {

@@ -1,7 +1,5 @@
 // The printer inside the running program: shutdown, port conflicts, leftovers, killed jobs.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,28 +60,10 @@ TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
   // Hold the port on both loopback addresses, as another program would.
   ASSERT_TRUE(wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180)));
-  const int yes = 1;
-  const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(blocker, 0);
-  setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(PRINTER_PORT);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(blocker, 4), 0);
-  const int blocker6 = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (blocker6 >= 0) {
-    setsockopt(blocker6, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    setsockopt(blocker6, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
-    sockaddr_in6 address6{};
-    address6.sin6_family = AF_INET6;
-    address6.sin6_port = htons(PRINTER_PORT);
-    address6.sin6_addr = in6addr_loopback;
-    if (bind(blocker6, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0) {
-      listen(blocker6, 4);
-    }
-  }
+  const UniqueFd blocker = hold_loopback_port(AF_INET, PRINTER_PORT);
+  ASSERT_TRUE(blocker.is_open());
+  // Where the machine has an IPv6 loopback.
+  const UniqueFd blocker6 = hold_loopback_port(AF_INET6, PRINTER_PORT);
 
   AppProcess app;
   ASSERT_TRUE(app.start());
@@ -92,8 +72,6 @@ TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
   })) << app.log();
   EXPECT_TRUE(app.running());
   EXPECT_EQ(app.stop(SIGTERM), 0);
-  close(blocker);
-  if (blocker6 >= 0) close(blocker6);
 }
 
 TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {

@@ -17,7 +17,9 @@
 
 extern char** environ;
 
-std::string telvana_executable() { return TELVANA_EXECUTABLE; }
+std::string telvana_executable() {
+  return TELVANA_EXECUTABLE;
+}
 
 std::string install_beside_ui(const TempDir& dir, const std::string& ui_source) {
   namespace fs = std::filesystem;
@@ -48,6 +50,34 @@ bool port_open(int port) {
   const bool open = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return open;
+}
+
+UniqueFd hold_loopback_port(int family, int port) {
+  UniqueFd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.is_open()) return fd;
+  const int yes = 1;
+  setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    auto& address = reinterpret_cast<sockaddr_in6&>(storage);
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    address.sin6_addr = in6addr_loopback;
+    length = sizeof address;
+  } else {
+    auto& address = reinterpret_cast<sockaddr_in&>(storage);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof address;
+  }
+  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+      listen(fd.get(), 4) != 0) {
+    fd.reset();
+  }
+  return fd;
 }
 
 AppProcess::AppProcess() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/unique_fd.h"
 #include "tests/support/temp_dir.h"
 
 // Path of the built executable (set by CMake).
@@ -27,6 +28,10 @@ inline constexpr int PRINTER_PORT = 8631;
 
 // True when something accepts TCP connections on 127.0.0.1:port.
 bool port_open(int port);
+
+// A socket listening on the loopback address of family (AF_INET or AF_INET6; the IPv6 one only),
+// as another program holding port there would; none when the port cannot be taken.
+UniqueFd hold_loopback_port(int family, int port);
 
 // Polls predicate every 20 ms until it holds or timeout passes; returns its last value.
 template <class Predicate>
@@ -83,7 +88,9 @@ bool wait_until(Predicate predicate, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!predicate()) {
     if (std::chrono::steady_clock::now() >= deadline) return predicate();
-    struct timespec pause {0, 20 * 1000 * 1000};
+    struct timespec pause {
+      0, 20 * 1000 * 1000
+    };
     nanosleep(&pause, nullptr);
   }
   return true;
