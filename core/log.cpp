@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -15,30 +16,38 @@
 
 namespace {
 
-std::mutex log_mutex;  // guards every write and the rotation
-FILE* log_stream = nullptr;
+std::mutex log_mutex;  // guards every write, the reopening and the rotation
+int log_fd = -1;
 std::string log_path;
+bool log_wanted = false;  // opened and not closed: a line that cannot be written is lost
+dev_t log_dev = 0;        // the file log_fd writes
+ino_t log_ino = 0;
 bool rotation_enabled = true;
+unsigned long long lost_lines = 0;  // lines not written since writing last worked
+bool line_cut = false;              // the last write stopped inside its line
 
-// Opens the log path for appending; null on failure. A symbolic link in its place is not
+// Opens the log path for appending; -1 on failure. A symbolic link in its place is not
 // followed, and the open never waits (a FIFO that nobody reads fails at once).
-FILE* open_log_stream(const std::string& path) {
+int open_log_file(const std::string& path) {
   const int fd =
       open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return -1;
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* stream = fdopen(fd, "a");
-  if (stream == nullptr) {
-    close(fd);
-    return nullptr;
-  }
-  // An append stream reports position 0 until its first write; the rotation test needs the size.
-  std::fseek(stream, 0, SEEK_END);
-  return stream;
+  return fd;
 }
 
-// Points every other descriptor of this process that still writes the rotated file (the
-// printer framework's own log handle) at the new file, so its lines follow the rotation.
+// Makes fd the log; the caller holds log_mutex.
+void use_log_fd(int fd) {
+  log_fd = fd;
+  struct stat info {};
+  if (fd >= 0 && fstat(fd, &info) == 0) {
+    log_dev = info.st_dev;
+    log_ino = info.st_ino;
+  }
+}
+
+// Points every other descriptor of this process that still writes the old log file (the
+// printer framework's own log handle) at the new file, so its lines follow.
 void redirect_other_handles(dev_t old_dev, ino_t old_ino, int new_fd) {
   FolderListing listing("/proc/self/fd");
   const int dir_fd = listing.fd();
@@ -57,22 +66,54 @@ void redirect_other_handles(dev_t old_dev, ino_t old_ino, int new_fd) {
   }
 }
 
+// Closes the log and opens the file now at its path, taking the other handles of the old file
+// along; the caller holds log_mutex.
+void reopen_log() {
+  const dev_t old_dev = log_dev;
+  const ino_t old_ino = log_ino;
+  const bool had_file = log_fd >= 0;
+  if (had_file) close(log_fd);
+  use_log_fd(open_log_file(log_path));
+  if (log_fd >= 0 && had_file) redirect_other_handles(old_dev, old_ino, log_fd);
+}
+
+// Reopens the log when its file was removed or moved away from the path (the output folder
+// was deleted or renamed), or when it could not be opened before; the caller holds log_mutex.
+void reopen_if_replaced() {
+  struct stat info {};
+  if (log_fd >= 0 && stat(log_path.c_str(), &info) == 0 && info.st_dev == log_dev &&
+      info.st_ino == log_ino) {
+    return;
+  }
+  reopen_log();
+}
+
 // Moves a full log to "<path>.1" and opens a fresh one; the caller holds log_mutex.
 void rotate_if_full() {
-  if (!rotation_enabled) return;
-  const long position = std::ftell(log_stream);
-  if (position < LOG_ROTATE_SIZE) return;
-  struct stat old_info {};
-  const bool have_old = fstat(fileno(log_stream), &old_info) == 0;
-  std::fclose(log_stream);
-  log_stream = nullptr;
+  if (!rotation_enabled || log_fd < 0) return;
+  struct stat info {};
+  if (fstat(log_fd, &info) != 0 || info.st_size < LOG_ROTATE_SIZE) return;
   const std::string rotated = log_path + ".1";
   unlink(rotated.c_str());
   rename(log_path.c_str(), rotated.c_str());
-  log_stream = open_log_stream(log_path);
-  if (log_stream != nullptr && have_old) {
-    redirect_other_handles(old_info.st_dev, old_info.st_ino, fileno(log_stream));
+  reopen_log();
+}
+
+// Appends text with one write, so that no other writer's bytes land inside it. A line cut
+// short (the disk is full) is ended before the next one, so that the two never join.
+bool write_whole(std::string text) {
+  if (log_fd < 0) return false;
+  if (line_cut) text.insert(0, 1, '\n');
+  ssize_t written = 0;
+  do {
+    written = write(log_fd, text.data(), text.size());
+  } while (written < 0 && errno == EINTR);
+  if (written == static_cast<ssize_t>(text.size())) {
+    line_cut = false;
+    return true;
   }
+  if (written > 0) line_cut = true;
+  return false;
 }
 
 // Local time of now.
@@ -157,25 +198,30 @@ void log_set_rotation(bool enabled) {
 
 bool log_open(const std::string& path_utf8) {
   std::lock_guard lock(log_mutex);
-  if (log_stream != nullptr) std::fclose(log_stream);
+  if (log_fd >= 0) close(log_fd);
   log_path = path_utf8;
-  log_stream = open_log_stream(log_path);
-  return log_stream != nullptr;
+  use_log_fd(open_log_file(log_path));
+  log_wanted = log_fd >= 0;
+  lost_lines = 0;
+  line_cut = false;
+  return log_wanted;
 }
 
 void log_write_header() {
-  std::lock_guard lock(log_mutex);
-  if (log_stream == nullptr) return;
   const std::tm t = local_now();
-  std::fprintf(log_stream, "\n--- Telvana Print-to-Fax started %04d-%02d-%02d %02d:%02d:%02d ---\n",
-               t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  std::fflush(log_stream);
+  char header[96];
+  std::snprintf(header, sizeof header,
+                "\n--- Telvana Print-to-Fax started %04d-%02d-%02d %02d:%02d:%02d ---\n",
+                t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::lock_guard lock(log_mutex);
+  if (log_wanted && !write_whole(header)) ++lost_lines;
 }
 
 void log_close() {
   std::lock_guard lock(log_mutex);
-  if (log_stream != nullptr) std::fclose(log_stream);
-  log_stream = nullptr;
+  if (log_fd >= 0) close(log_fd);
+  log_fd = -1;
+  log_wanted = false;
 }
 
 std::u16string log_format(std::u16string_view format, const LogArg* args, std::size_t count) {
@@ -255,13 +301,17 @@ std::u16string log_format(std::u16string_view format, const LogArg* args, std::s
 
 void log_write_line(std::u16string_view message) {
   const std::string text = *wide_to_utf8(message);
-  std::lock_guard lock(log_mutex);
-  if (log_stream == nullptr) return;
-  rotate_if_full();
-  if (log_stream == nullptr) return;
   const std::tm t = local_now();
-  std::fprintf(log_stream, "[%02d:%02d:%02d] ", t.tm_hour, t.tm_min, t.tm_sec);
-  std::fwrite(text.data(), 1, text.size(), log_stream);
-  std::fputc('\n', log_stream);
-  std::fflush(log_stream);
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "[%02d:%02d:%02d] ", t.tm_hour, t.tm_min, t.tm_sec);
+  std::lock_guard lock(log_mutex);
+  if (!log_wanted) return;
+  reopen_if_replaced();
+  rotate_if_full();
+  if (lost_lines > 0) {
+    const std::string notice = std::string(prefix) + "[log] " + std::to_string(lost_lines) +
+                               " log lines could not be written\n";
+    if (write_whole(notice)) lost_lines = 0;
+  }
+  if (!write_whole(prefix + text + "\n")) ++lost_lines;
 }

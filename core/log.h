@@ -11,7 +11,8 @@
 inline constexpr long LOG_ROTATE_SIZE = 3145728;
 
 // Opens (creating) the log at path for appending; returns false when it cannot be opened,
-// in which case logging stays off.
+// in which case logging stays off. Once open, a log file removed or moved away from path is
+// reopened there with the next line.
 bool log_open(const std::string& path_utf8);
 
 // Whether a full log is rotated (the default). A second start, which only hands its command
@@ -34,7 +35,9 @@ using LogArg = std::variant<long long, unsigned long long, double, std::u16strin
 // nothing.
 std::u16string log_format(std::u16string_view format, const LogArg* args, std::size_t count);
 
-// Appends one line: "[HH:MM:SS] " + message + "\n", written as UTF-8 and flushed.
+// Appends one line: "[HH:MM:SS] " + message + "\n", as UTF-8 with one write. Lines that cannot
+// be written are counted, and "[log] N log lines could not be written" precedes the next line
+// that can.
 void log_write_line(std::u16string_view message);
 
 namespace log_detail {

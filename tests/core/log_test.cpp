@@ -2,8 +2,10 @@
 #include "core/log.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -39,10 +41,11 @@ TEST_F(LogFile, HeaderAndLinePrefix) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "");
   EXPECT_TRUE(std::regex_match(
-      lines[1], std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
+      lines[1],
+      std::regex(R"(--- Telvana Print-to-Fax started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ---)")))
       << lines[1];
-  EXPECT_TRUE(std::regex_match(lines[2],
-                               std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
+  EXPECT_TRUE(std::regex_match(
+      lines[2], std::regex(R"(\[\d\d:\d\d:\d\d\] Starting\. ui=/opt/ui out=/home/u/out)")))
       << lines[2];
 }
 
@@ -139,10 +142,12 @@ TEST(LogFormat, Conversions) {
   const std::vector<Case> cases = {
       {u"[JS] %s", {std::u16string_view(u"50% done %s %d")}, u"[JS] 50% done %s %d"},
       {u"%d|%lu|%zu|%u|%%", {-7LL, 4294967295ULL, 12ULL, 3ULL}, u"-7|4294967295|12|3|%"},
-      {u"HTTP %d: %.400s", {413LL, std::u16string_view(long_body)},
+      {u"HTTP %d: %.400s",
+       {413LL, std::u16string_view(long_body)},
        u"HTTP 413: " + std::u16string(400, u'b')},
       {u"(%.0f MB)", {157286401.0 / 1048576}, u"(150 MB)"},
-      {u"%s and %s", {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
+      {u"%s and %s",
+       {std::string_view("caf\xc3\xa9"), std::u16string_view(u"\U0001F4E0")},
        u"café and \U0001F4E0"},
       {u"%5s|%-5s|", {std::u16string_view(u"ab"), std::u16string_view(u"cd")}, u"   ab|cd   |"},
       {u"missing %s here", {}, u"missing  here"},
@@ -188,6 +193,52 @@ TEST_F(LogFile, NonAsciiIsWrittenAsUtf8) {
   log_close();
   EXPECT_NE(read_file(path).find("New file detected: Fax f\xc3\xbcr Zo\xc3\xab.pdf\n"),
             std::string::npos);
+}
+
+TEST_F(LogFile, LinesThatCannotBeWrittenAreCountedAndNoneJoinsAnother) {
+  ASSERT_TRUE(log_open(path));
+  log_printf(u"before");
+  // A file-size limit stands for a full disk: the first line fits only in part, then none.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit full = saved;
+  full.rlim_cur = std::filesystem::file_size(path) + 15;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  for (int i = 0; i < 5; ++i) log_printf(u"lost line %d while the disk is full", i);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  log_printf(u"after");
+  const auto lines = lines_of(read_file(path));
+  ASSERT_EQ(lines.size(), 4u) << read_file(path);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d\d:\d\d:\d\d\] before)")));
+  // The cut line stands alone; the next line starts on a line of its own.
+  EXPECT_EQ(lines[1].size(), 15u) << lines[1];
+  EXPECT_TRUE(std::regex_match(
+      lines[2], std::regex(R"(\[\d\d:\d\d:\d\d\] \[log\] 5 log lines could not be written)")))
+      << lines[2];
+  EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"(\[\d\d:\d\d:\d\d\] after)")));
+}
+
+TEST_F(LogFile, ARemovedOrMovedLogIsReopenedAtItsPathWithTheOtherHandles) {
+  for (const bool moved : {false, true}) {
+    SCOPED_TRACE(moved ? "moved" : "removed");
+    ASSERT_TRUE(log_open(path));
+    const int framework_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    log_printf(u"first");
+    if (moved) {
+      ASSERT_EQ(rename(path.c_str(), (path + ".old").c_str()), 0);
+    } else {
+      ASSERT_EQ(unlink(path.c_str()), 0);
+    }
+    log_printf(u"second");
+    ASSERT_EQ(write(framework_fd, "framework\n", 10), 10);
+    close(framework_fd);
+    log_close();
+    const std::string current = read_file(path);
+    EXPECT_EQ(current.find("first"), std::string::npos) << current;
+    EXPECT_NE(current.find("] second\nframework\n"), std::string::npos) << current;
+    std::filesystem::remove(path);
+  }
 }
 
 }  // namespace
