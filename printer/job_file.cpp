@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "core/ascii_case.h"
 #include "core/folder_listing.h"
@@ -157,9 +158,13 @@ std::optional<std::string> JobFile::commit(const std::string& job_name,
     errno = EBADF;
     return std::nullopt;
   }
-  if (close(fd_) != 0) {
+  // The content is on disk before the name points at it: after a power cut the finished name
+  // never stands for an empty or partial file.
+  const bool flushed = fsync(fd_) == 0;
+  const int flush_error = errno;
+  if (close(fd_) != 0 || !flushed) {
     fd_ = -1;
-    const int error = errno;
+    const int error = flushed ? errno : flush_error;
     discard();
     errno = error;
     return std::nullopt;
@@ -169,6 +174,14 @@ std::optional<std::string> JobFile::commit(const std::string& job_name,
     const std::string name = job_file_name(job_name, job_id_, extension, copy);
     if (rename_without_replacing(dir_fd_, temp_name_.c_str(), name.c_str()) == 0) {
       temp_name_.clear();
+      // The folder's new entry is on disk too before the caller lets the spooled copy go.
+      if (fsync(dir_fd_) != 0) {
+        const int error = errno;
+        unlinkat(dir_fd_, name.c_str(), 0);
+        release();
+        errno = error;
+        return std::nullopt;
+      }
       release();
       return folder_ + "/" + name;
     }
@@ -213,4 +226,22 @@ CopyResult copy_document(int fd, JobFile& output) {
     if (!output.write(block, static_cast<std::size_t>(got))) return CopyResult::write_failed;
     offset += got;
   }
+}
+
+bool ends_with_pdf_trailer(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return false;
+  const off_t size = info.st_size;
+  char tail[PDF_TRAILER_WINDOW];
+  const off_t start =
+      size > static_cast<off_t>(sizeof tail) ? size - static_cast<off_t>(sizeof tail) : 0;
+  const std::size_t length = static_cast<std::size_t>(size - start);
+  std::size_t got = 0;
+  while (got < length) {
+    const ssize_t n = pread(fd, tail + got, length - got, start + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+  }
+  return std::string_view(tail, got).find("%%EOF") != std::string_view::npos;
 }

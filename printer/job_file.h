@@ -30,8 +30,9 @@ class JobFile {
 
   // Appends all bytes; false (errno set) when the write failed.
   bool write(const void* data, std::size_t size);
-  // Closes the file and renames it to the first free name of job_file_name() for the job;
-  // returns the final path, or nullopt (errno set, temporary file removed) on failure.
+  // Flushes the file to disk, closes it, renames it to the first free name of job_file_name()
+  // for the job and flushes the folder; returns the final path once both are on disk, or
+  // nullopt (errno set, nothing left in the folder) on failure.
   std::optional<std::string> commit(const std::string& job_name, const std::string& extension);
   // Removes the temporary file; nothing arrives in the folder.
   void discard();
@@ -62,3 +63,10 @@ enum class CopyResult { copied, read_failed, write_failed };
 // Copies the whole document open at fd, from its first byte, into output (errno set on a
 // failure). A document that cannot be read to its end is a failure, never a shorter copy.
 CopyResult copy_document(int fd, JobFile& output);
+
+// How far from its end a PDF document must carry its "%%EOF" marker.
+inline constexpr std::size_t PDF_TRAILER_WINDOW = 1024;
+
+// True when the document open at fd has "%%EOF" within its last PDF_TRAILER_WINDOW bytes: a PDF
+// whose transfer stopped early lacks it.
+bool ends_with_pdf_trailer(int fd);
