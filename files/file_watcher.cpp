@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "files/printed_file_path.h"
+#include "platform/message_box.h"
 #include "platform/records.h"
 
 namespace {
@@ -48,6 +50,7 @@ using ReportedFiles = std::unordered_map<std::string, FileIdentity>;
 // Everything the watcher thread owns.
 struct WatchState {
   int inotify_fd = -1;
+  int watch = -1;      // the watch of the folder now at the path
   std::string folder;  // UTF-8, as the OS takes it
   ReportedFiles reported;
 };
@@ -105,45 +108,111 @@ void queue_existing_pdfs(const std::string& folder, ReportedFiles& reported) {
   list_folder(folder, reported, EXISTING_FILE_LINE, matches_pdf_pattern);
 }
 
-// Handles one event; false when the watch has ended (the folder is gone or unmounted).
-bool handle_event(const inotify_event& event, int folder_fd, WatchState& state) {
+// The changes watched: names renamed in and out or deleted, and the folder itself going.
+constexpr uint32_t WATCH_MASK =
+    IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+// Makes the folder when it is missing (mode 0700) and watches it; the watch, or -1 with errno
+// set.
+int watch_folder(int inotify_fd, const std::string& folder) {
+  if (!create_folder_with_parents(folder)) {
+    if (errno == EEXIST) errno = ENOTDIR;
+    return -1;
+  }
+  return inotify_add_watch(inotify_fd, folder.c_str(), WATCH_MASK);
+}
+
+// Says in the log and in a box that new documents are no longer reported.
+void report_watch_ended(const std::string& folder, int error) {
+  log_printf(
+      u"[startFileWatcher] Cannot watch %s any more (err=%lu); new documents are not "
+      u"reported",
+      folder, static_cast<unsigned long>(error));
+  post_message_box(*utf8_to_wide("New documents printed into " + folder +
+                                 " are no longer shown: the folder cannot be watched (" +
+                                 std::strerror(error) + ")."),
+                   u"Telvana Print-to-Fax", MessageBoxIcon::error);
+}
+
+// What an event asks of the watcher thread.
+enum class WatchStep { go_on, watch_again, stop };
+
+// The folder was removed or moved away: it is made again at once, so that the log and the
+// printer find it, and watched again once its old watch has ended.
+void folder_gone(const WatchState& state, const char16_t* how) {
+  create_folder_with_parents(state.folder);
+  log_printf(u"[startFileWatcher] Output folder %s was %s; watching it anew", state.folder, how);
+}
+
+// Handles one event.
+WatchStep handle_event(const inotify_event& event, int folder_fd, WatchState& state) {
   if (event.mask & IN_Q_OVERFLOW) {
     log_printf(u"[startFileWatcher] Too many changes at once; listing %s again", state.folder);
     // The listing stands in for the renames that were lost, so it takes the names they take.
     list_folder(state.folder, state.reported, NEW_FILE_LINE, is_pdf_name);
-    return true;
+    return WatchStep::go_on;
   }
-  if (event.mask & (IN_IGNORED | IN_UNMOUNT)) return false;
-  if (event.len == 0) return true;
+  // Events of a watch already given up (the folder moved away) no longer concern the folder.
+  if (event.wd != state.watch) return WatchStep::go_on;
+  if (event.mask & IN_DELETE_SELF) {
+    folder_gone(state, u"removed");
+    return WatchStep::go_on;
+  }
+  if (event.mask & IN_MOVE_SELF) {
+    folder_gone(state, u"moved away");
+    inotify_rm_watch(state.inotify_fd, state.watch);
+    return WatchStep::watch_again;
+  }
+  // The watch ended: the folder is gone or its file system was unmounted.
+  if (event.mask & IN_IGNORED) return WatchStep::watch_again;
+  if (event.len == 0) return WatchStep::go_on;
   const std::string name(event.name);
   if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
     state.reported.erase(name);
-    return true;
+    return WatchStep::go_on;
   }
   if ((event.mask & IN_MOVED_TO) && !(event.mask & IN_ISDIR) && is_pdf_name(name)) {
     report_if_new(folder_fd, name, state.reported, NEW_FILE_LINE, true);
   }
+  return WatchStep::go_on;
+}
+
+// Watches the folder made anew and reports the PDFs that arrived while it was not watched;
+// false when it cannot be watched.
+bool watch_again(WatchState& state) {
+  state.watch = watch_folder(state.inotify_fd, state.folder);
+  if (state.watch < 0) {
+    report_watch_ended(state.folder, errno);
+    return false;
+  }
+  list_folder(state.folder, state.reported, NEW_FILE_LINE, is_pdf_name);
   return true;
 }
 
-// The watcher thread: blocks reading change events of the folder until the watch ends or a
-// read fails, reporting each ".pdf" name a file is renamed to.
+// The watcher thread: blocks reading change events of the folder, reporting each ".pdf" name a
+// file is renamed to, and watching the folder again whenever it is removed, moved or replaced;
+// it ends (saying so) only when the folder can no longer be watched.
 void watch_output_folder(WatchState state) {
   alignas(inotify_event) char buffer[4096];
   bool watching = true;
   while (watching) {
     const ssize_t length = read(state.inotify_fd, buffer, sizeof buffer);
     if (length < 0 && errno == EINTR) continue;
-    if (length <= 0) break;
+    if (length <= 0) {
+      report_watch_ended(state.folder, length < 0 ? errno : EIO);
+      break;
+    }
     // The folder is held open only while events are handled: a removed folder ends the watch
     // only once nothing holds it any more.
     const int folder_fd = open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (ssize_t offset = 0; watching && offset < length;) {
+    bool again = false;
+    for (ssize_t offset = 0; offset < length;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-      watching = handle_event(*event, folder_fd, state);
+      again = handle_event(*event, folder_fd, state) == WatchStep::watch_again || again;
       offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
     if (folder_fd >= 0) close(folder_fd);
+    if (again) watching = watch_again(state);
   }
   close(state.inotify_fd);
 }
@@ -165,19 +234,16 @@ void start_file_watcher() {
   watcher_started = true;
 
   const std::string folder = *wide_to_utf8(app_config().output_folder);
-  create_folder_with_parents(folder);
 
   // The watch is set before the listing, so a file renamed in between is not missed; the
   // identities noted by the listing keep it from being reported twice.
   WatchState state;
   state.folder = folder;
   state.inotify_fd = inotify_init1(IN_CLOEXEC);
-  const bool watching = state.inotify_fd >= 0 && inotify_add_watch(state.inotify_fd, folder.c_str(),
-                                                                   IN_MOVED_TO | IN_MOVED_FROM |
-                                                                       IN_DELETE | IN_ONLYDIR) >= 0;
+  if (state.inotify_fd >= 0) state.watch = watch_folder(state.inotify_fd, folder);
+  const bool watching = state.watch >= 0;
   if (!watching) {
-    log_printf(u"[startFileWatcher] Cannot watch %s (err=%lu)", folder,
-               static_cast<unsigned long>(errno));
+    report_watch_ended(folder, errno);
     if (state.inotify_fd >= 0) close(state.inotify_fd);
     state.inotify_fd = -1;
   }

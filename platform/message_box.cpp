@@ -71,7 +71,24 @@ void run_posted_box(void* record) {
   request.closed_signal.notify_all();
 }
 
+// A box nobody waits for, owned by the UI-thread task that shows it.
+struct PostedBox {
+  std::u16string text;
+  std::u16string caption;
+  MessageBoxIcon icon;
+};
+
+void run_unawaited_box(void* record) {
+  std::unique_ptr<PostedBox> box(static_cast<PostedBox*>(record));
+  run_box(box->text, box->caption, box->icon);
+}
+
 }  // namespace
+
+void post_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon) {
+  post_to_ui_thread(run_unawaited_box,
+                    new PostedBox{std::u16string(text), std::u16string(caption), icon});
+}
 
 void show_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon) {
   if (on_ui_thread()) {

@@ -9,6 +9,10 @@ enum class MessageBoxIcon { warning, error };
 // Called on another thread, the box is shown on the UI thread while the caller waits.
 void show_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon);
 
+// Shows the same box on the UI thread and returns at once, from any thread: for threads that
+// must not wait for the user (the printer's job threads, the watcher).
+void post_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon);
+
 // Closes the boxes on screen as if their OK were pressed, and lets no later box open: the
 // application is ending. UI thread.
 void close_message_boxes();

@@ -205,8 +205,7 @@ TEST_P(WatcherCase, ReportsExactlyTheFinishedPdfs) {
 INSTANTIATE_TEST_SUITE_P(Files, WatcherCase, ::testing::ValuesIn(WATCH_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A second start lists nothing and starts no thread, while the first thread runs and after it
-// has ended with its folder.
+// A second start lists nothing and starts no thread, also after the folder was removed and moved.
 void run_second_start() {
   WatchedFolder watched;
   mkdir(watched.folder.c_str(), 0700);
@@ -234,19 +233,30 @@ void run_second_start() {
                                          expected_notice(watched.path("c.pdf")),
                                          expected_notice(watched.path("zz-end.pdf"))}));
 
-  // Removing the folder ends the watch and its thread.
+  // A removed and a moved folder each come back, private, and stay watched by the one thread.
   for (const char* name : {"a.pdf", "b.pdf", "c.pdf", "zz-end.pdf"})
     unlink(watched.path(name).c_str());
   ASSERT_EQ(rmdir(watched.folder.c_str()), 0);
-  ASSERT_TRUE(wait_until([&] { return thread_count() == threads_before; }));
-
-  mkdir(watched.folder.c_str(), 0700);
-  watched.write("d.pdf");
+  struct stat info {};
+  ASSERT_TRUE(wait_until([&] { return stat(watched.folder.c_str(), &info) == 0; }));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  // Renamed in before or after the watch is set again: reported once either way.
+  watched.arrive("d.pdf");
+  ASSERT_TRUE(pump_until([] { return captured_notices().size() >= 4; }));
+  ASSERT_EQ(rename(watched.folder.c_str(), (watched.root / "moved").c_str()), 0);
+  ASSERT_TRUE(wait_until([&] { return stat(watched.folder.c_str(), &info) == 0; }));
+  watched.arrive("e.pdf");
+  ASSERT_TRUE(pump_until([] { return captured_notices().size() >= 5; }));
   start_file_watcher();
   ASSERT_TRUE(pump_all_posted());
-  EXPECT_EQ(thread_count(), threads_before);
-  EXPECT_EQ(captured_notices().size(), 3u);
+  EXPECT_EQ(thread_count(), threads_before + 1);
+  EXPECT_EQ(std::vector<std::u16string>(captured_notices().begin() + 3, captured_notices().end()),
+            (std::vector<std::u16string>{expected_notice(watched.path("d.pdf")),
+                                         expected_notice(watched.path("e.pdf"))}));
   EXPECT_EQ(watched.messages(QUEUED), std::vector<std::string>{"a.pdf"});
+  const std::string log = read_file(watched.log);
+  EXPECT_NE(log.find("was removed; watching it anew"), std::string::npos) << log;
+  EXPECT_NE(log.find("was moved away; watching it anew"), std::string::npos) << log;
 }
 
 TEST(FileWatcher, SecondStartListsNothingAndStartsNoThread) {
