@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "printer/job_failure.h"
 #include "printer/job_output.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/spool_folder.h"
@@ -26,6 +27,11 @@ bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> documen
     }
     document = std::make_shared<const JobDocument>(fd);
   }
+  // A PDF whose end did not arrive is not a document to fax.
+  if (!ends_with_pdf_trailer(document->get())) {
+    fail_incomplete_job(job, "it does not end with the PDF trailer (%%EOF)");
+    return false;
+  }
   OutputTarget target;
   auto output = open_job_output(job, target);
   if (!output) return false;
@@ -38,9 +44,7 @@ bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> documen
       output->discard();
       return false;
     case CopyResult::write_failed:
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot write output file '%s': %s",
-                  output->temp_path().c_str(), strerror(errno));
-      output->discard();
+      fail_job_output(job, *output, target);
       return false;
   }
   return commit_job_output(job, *output, target);

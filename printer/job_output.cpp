@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/folders.h"
+#include "printer/job_failure.h"
 
 namespace {
 
@@ -35,8 +36,9 @@ bool ensure_folder(const std::string& folder) {
   return access(folder.c_str(), W_OK) == 0;
 }
 
-// Device open: the job's file is written by the driver, so the device only makes sure the
-// output folder is there. A missing folder pauses the queue with the framework's message.
+// Device open: the job's file is written by the driver, which also makes the output folder and
+// reports a folder it cannot use for the job, so the device only checks its URI. A device that
+// failed to open for a folder problem would hold the queue stopped with no reason given.
 bool output_device_open(pappl_device_t* device, const char* device_uri, const char* name) {
   (void)name;
   // A printer made over IPP names a device URI of its own choosing; only ours opens.
@@ -48,14 +50,8 @@ bool output_device_open(pappl_device_t* device, const char* device_uri, const ch
                      uri.c_str());
     return false;
   }
-  const auto target = output_target_for_uri(uri);
-  if (!target) {
-    papplDeviceError(device, "Bad output device URI '%s'.", device_uri ? device_uri : "");
-    return false;
-  }
-  if (!ensure_folder(target->folder)) {
-    papplDeviceError(device, "Cannot use output folder '%s': %s", target->folder.c_str(),
-                     strerror(errno));
+  if (!output_target_for_uri(uri)) {
+    papplDeviceError(device, "Bad output device URI '%s'.", uri.c_str());
     return false;
   }
   return true;
@@ -151,21 +147,25 @@ std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target) {
   }
   target = *parsed;
   auto file = open_output_file(target, papplJobGetID(job));
-  if (!file) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot create output file in '%s': %s",
-                target.folder.c_str(), strerror(errno));
-  }
+  if (!file) fail_unsaved_job(job, SaveStage::output, target.folder, errno);
   return file;
+}
+
+void fail_job_output(pappl_job_t* job, JobFile& file, const OutputTarget& target) {
+  const int error = errno;
+  // Removed first: on a full disk its room is what the log line needs.
+  file.discard();
+  fail_unsaved_job(job, SaveStage::output, target.folder, error);
 }
 
 bool commit_job_output(pappl_job_t* job, JobFile& file, const OutputTarget& target) {
   const char* name = papplJobGetName(job);
   const auto path = file.commit(name ? name : "", target.extension);
   if (!path) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot save output file in '%s': %s",
-                target.folder.c_str(), strerror(errno));
+    fail_unsaved_job(job, SaveStage::output, target.folder, errno);
     return false;
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Saved '%s'.", path->c_str());
+  note_stage_worked(papplJobGetPrinter(job), SaveStage::output);
   return true;
 }

@@ -1,5 +1,5 @@
 // Where a job's output goes: the printer's "file" device URI names the output folder and the
-// extension; the device itself only checks that folder, the job's file is written by the driver.
+// extension; the device itself only checks the URI, the job's file is written by the driver.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -37,10 +37,13 @@ void register_output_device();
 std::optional<JobFile> open_output_file(const OutputTarget& target, int job_id);
 
 // Opens the hidden temporary output file for the job in its printer's output folder (created
-// when missing). Logs the failure for the job and returns nullopt when it cannot, or when the
-// job's printer is not the one the program created.
+// when missing). Reports the failure for the job (fail_unsaved_job) and returns nullopt when it
+// cannot, or when the job's printer is not the one the program created.
 std::optional<JobFile> open_job_output(pappl_job_t* job, OutputTarget& target);
 
-// Renames the finished output to its final name and logs the outcome for the job; false when
-// the rename failed (the temporary file is then removed).
+// Writing the job's output failed with errno: removes the file and reports the failure.
+void fail_job_output(pappl_job_t* job, JobFile& file, const OutputTarget& target);
+
+// Flushes the finished output to disk under its final name; false, with the failure reported
+// for the job and nothing left in the folder, when that fails.
 bool commit_job_output(pappl_job_t* job, JobFile& file, const OutputTarget& target);

@@ -16,6 +16,7 @@
 #include "core/log.h"
 #include "printer/job_file.h"
 #include "printer/job_output.h"
+#include "printer/pappl_document_read_fault.h"
 #include "printer/spool_folder.h"
 
 namespace {
@@ -166,6 +167,10 @@ void watch_job_events(pappl_system_t* system, pappl_printer_t* printer, pappl_jo
   if (job == nullptr) return;
   const int job_id = papplJobGetID(job);
   // Only job fields that need no lock are read: the framework holds the job's lock here.
+  if (event == PAPPL_EVENT_JOB_CREATED) {
+    note_job_receiving(job);
+    return;
+  }
   if (event == PAPPL_EVENT_JOB_STATE_CHANGED && papplJobGetState(job) == IPP_JSTATE_PROCESSING) {
     const char* filename = papplJobGetFilename(job);
     if (!note_job_thread_started(job_id, filename)) {
@@ -210,6 +215,11 @@ bool save_unprinted_job(int job_id, const std::string& job_name, const std::stri
   if (!target) {
     log_printf(u"[printer] Job %d: bad output device URI '%s'; its document is lost.", job_id,
                device_uri);
+    return false;
+  }
+  if (!ends_with_pdf_trailer(document.get())) {
+    log_printf(u"[printer] Job %d: the document does not end with the PDF trailer; not saved.",
+               job_id);
     return false;
   }
   auto output = open_output_file(*target, job_id);

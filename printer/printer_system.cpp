@@ -15,6 +15,7 @@
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
 #include "printer/job_output.h"
+#include "printer/pappl_document_read_fault.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/spool_folder.h"
 #include "printer/system_setup.h"
@@ -50,6 +51,7 @@ std::string spool_folder;
 
 void use_printer_spool_folder(const std::string& folder) {
   spool_folder = folder;
+  watch_spool_writes_in(folder);
   // PAPPL 1.3.1 puts the main loop's local socket, which grants every client administration
   // (_papplClientIsAuthorizedForGroup allows any AF_LOCAL peer), into papplGetTempDir() (from
   // TMPDIR, read once and kept) for a user and into /run or $SNAP_COMMON for root, with mode

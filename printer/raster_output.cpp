@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "printer/job_output.h"
+#include "printer/pappl_document_read_fault.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/pdf_raster_writer.h"
 
@@ -106,8 +107,7 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
     return false;
   }
   if (!record->writer->begin_page(*format)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot write output file '%s': %s",
-                record->file->temp_path().c_str(), strerror(errno));
+    fail_job_output(job, *record->file, record->target);
     record->failed = true;
     return false;
   }
@@ -121,8 +121,12 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   (void)y;
   auto* record = static_cast<RasterJob*>(papplJobGetData(job));
   if (record == nullptr || !pthread_equal(record->owner, pthread_self())) return true;
-  if (!record->in_page || line == nullptr ||
-      !record->writer->write_row(line, options->header.cupsBytesPerLine)) {
+  if (!record->in_page || line == nullptr) {
+    record->failed = true;
+    return false;
+  }
+  if (!record->writer->write_row(line, options->header.cupsBytesPerLine)) {
+    if (!record->failed) fail_job_output(job, *record->file, record->target);
     record->failed = true;
     return false;
   }
@@ -160,10 +164,14 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
   if (record->file) {
     const int expected = papplJobGetImpressions(job);
     const unsigned pages = record->writer->page_count();
+    // A stream cut between two pages ends like a whole one but for the broken connection.
     const bool complete = !record->failed && !record->in_page && pages > 0 &&
-                          !papplJobIsCanceled(job) &&
+                          !papplJobIsCanceled(job) && !take_cut_document(papplJobGetID(job)) &&
                           (expected <= 0 || pages >= static_cast<unsigned>(expected));
-    if (complete && record->writer->finish()) {
+    if (complete && !record->writer->finish()) {
+      fail_job_output(job, *record->file, record->target);
+      saved = false;
+    } else if (complete) {
       saved = commit_job_output(job, *record->file, record->target);
     } else {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raster job incomplete; no document saved.");

@@ -222,17 +222,20 @@ TEST_F(UnprintedJobSave, SavesTheDocumentUnderTheJobNameOrSaysWhyNot) {
     std::string job_name;
     std::string device_uri;
     bool saved;
-    std::string file;  // expected file in out when saved
-    std::string log;   // expected part of the log
+    std::string file;   // expected file in out when saved
+    std::string log;    // expected part of the log
+    bool whole = true;  // the document ends with its trailer
   } cases[] = {
       {"Invoice 7", "file://" + out + "?ext=pdf", true, "Invoice 7.pdf", "saved '" + out},
       {"Invoice 7", "file://" + out + "?ext=pdf", true, "Invoice 7 (2).pdf", "(2).pdf'"},
       {"", "file://" + out + "?ext=pdf", true, "Print job 41.pdf", "Print job 41.pdf"},
       {"Lost", "socket://printer", false, "", "bad output device URI 'socket://printer'"},
       {"Lost", "file://" + blocked + "/sub?ext=pdf", false, "", "cannot create output file"},
+      {"Cut", "file://" + out + "?ext=pdf", false, "", "does not end with the PDF trailer", false},
   };
   for (const Case& c : cases) {
-    const std::string content = "%PDF-1.7 " + c.job_name + c.device_uri;
+    const std::string content =
+        "%PDF-1.7 " + c.job_name + c.device_uri + (c.whole ? "\n%%EOF\n" : "");
     const auto document = unlinked_document(content);
     EXPECT_EQ(save_unprinted_job(41, c.job_name, c.device_uri, *document), c.saved) << c.device_uri;
     if (c.saved) {
