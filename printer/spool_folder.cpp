@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/folder_listing.h"
+#include "core/log.h"
 
 namespace {
 
@@ -50,12 +51,23 @@ constexpr std::size_t SPOOL_NAME_LENGTH =
 
 // Where spool folders go: the session's runtime folder when it is private, else beside the
 // output folder; the temporary folder when the path would be too long for the socket.
+// Every move away from the runtime folder is logged: documents then wait on another disk.
 std::string spool_base(const std::string& output_folder) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string base = runtime != nullptr && *runtime != '\0' && private_folder(runtime)
-                               ? std::string(runtime)
-                               : parent_folder(output_folder);
-  return base.size() + SPOOL_NAME_LENGTH <= SPOOL_PATH_LIMIT ? base : "/tmp";
+  const bool private_runtime = runtime != nullptr && *runtime != '\0' && private_folder(runtime);
+  const std::string base = private_runtime ? std::string(runtime) : parent_folder(output_folder);
+  if (!private_runtime) {
+    log_printf(
+        u"[printer] XDG_RUNTIME_DIR (%s) is not a private folder of this user; the spool "
+        u"folder goes to %s",
+        runtime ? runtime : "unset", base);
+  }
+  if (base.size() + SPOOL_NAME_LENGTH <= SPOOL_PATH_LIMIT) return base;
+  log_printf(
+      u"[printer] The spool folder cannot go to %s: its path would be too long for the "
+      u"printer's socket; it goes to /tmp",
+      base);
+  return "/tmp";
 }
 
 // Removes spool folders of ours in base whose process is gone: they hold whole documents.
