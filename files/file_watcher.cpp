@@ -50,8 +50,13 @@ using ReportedFiles = std::unordered_map<std::string, FileIdentity>;
 // Everything the watcher thread owns.
 struct WatchState {
   int inotify_fd = -1;
-  int watch = -1;      // the watch of the folder now at the path
-  std::string folder;  // UTF-8, as the OS takes it
+  int watch = -1;         // the watch of the folder
+  int parent_watch = -1;  // the watch of the folder holding it, for its name going or coming
+  std::string folder;     // UTF-8, as the OS takes it
+  std::string parent;
+  std::string name;  // the folder's name in its parent
+  dev_t device = 0;  // the folder watched
+  ino_t inode = 0;
   ReportedFiles reported;
 };
 
@@ -108,19 +113,13 @@ void queue_existing_pdfs(const std::string& folder, ReportedFiles& reported) {
   list_folder(folder, reported, EXISTING_FILE_LINE, matches_pdf_pattern);
 }
 
-// The changes watched: names renamed in and out or deleted, and the folder itself going.
+// The changes watched: names renamed in and out or deleted, and the folder itself going. In the
+// parent, the folder's own name going or coming: a removed folder that something still holds
+// open reports nothing of itself.
 constexpr uint32_t WATCH_MASK =
     IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-
-// Makes the folder when it is missing (mode 0700) and watches it; the watch, or -1 with errno
-// set.
-int watch_folder(int inotify_fd, const std::string& folder) {
-  if (!create_folder_with_parents(folder)) {
-    if (errno == EEXIST) errno = ENOTDIR;
-    return -1;
-  }
-  return inotify_add_watch(inotify_fd, folder.c_str(), WATCH_MASK);
-}
+constexpr uint32_t PARENT_MASK = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
+                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 // Says in the log and in a box that new documents are no longer reported.
 void report_watch_ended(const std::string& folder, int error) {
@@ -134,54 +133,76 @@ void report_watch_ended(const std::string& folder, int error) {
                    u"Telvana Print-to-Fax", MessageBoxIcon::error);
 }
 
-// What an event asks of the watcher thread.
-enum class WatchStep { go_on, watch_again, stop };
-
-// The folder was removed or moved away: it is made again at once, so that the log and the
-// printer find it, and watched again once its old watch has ended.
-void folder_gone(const WatchState& state, const char16_t* how) {
-  create_folder_with_parents(state.folder);
-  log_printf(u"[startFileWatcher] Output folder %s was %s; watching it anew", state.folder, how);
+// Makes the folder when it is missing (mode 0700) and watches it and its parent, leaving the
+// watch of a folder that was there before; false (errno set) when it cannot be watched.
+bool watch_folder(WatchState& state) {
+  if (!create_folder_with_parents(state.folder)) {
+    if (errno == EEXIST) errno = ENOTDIR;
+    return false;
+  }
+  // Without the parent's watch the folder's own events still tell of most changes.
+  state.parent_watch = inotify_add_watch(state.inotify_fd, state.parent.c_str(), PARENT_MASK);
+  const int watch = inotify_add_watch(state.inotify_fd, state.folder.c_str(), WATCH_MASK);
+  struct stat info {};
+  if (watch < 0 || stat(state.folder.c_str(), &info) != 0) return false;
+  if (state.watch >= 0 && state.watch != watch) inotify_rm_watch(state.inotify_fd, state.watch);
+  state.watch = watch;
+  state.device = info.st_dev;
+  state.inode = info.st_ino;
+  return true;
 }
 
-// Handles one event.
-WatchStep handle_event(const inotify_event& event, int folder_fd, WatchState& state) {
+// True when the folder at the path is no longer the one watched.
+bool folder_replaced(const WatchState& state) {
+  struct stat info {};
+  return stat(state.folder.c_str(), &info) != 0 || info.st_dev != state.device ||
+         info.st_ino != state.inode;
+}
+
+// What happened to the folder itself in an event; null when nothing did.
+const char16_t* folder_change(const inotify_event& event, const WatchState& state) {
+  if (event.wd == state.watch) {
+    if (event.mask & IN_DELETE_SELF) return u"removed";
+    if (event.mask & IN_MOVE_SELF) return u"moved away";
+    // The watch ended: the folder is gone or its file system was unmounted.
+    if (event.mask & IN_IGNORED) return u"removed";
+    return nullptr;
+  }
+  if (event.wd != state.parent_watch) return nullptr;
+  if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))
+    return u"moved away with its parent";
+  if (event.len == 0 || state.name != event.name) return nullptr;
+  if (event.mask & IN_DELETE) return u"removed";
+  if (event.mask & IN_MOVED_FROM) return u"moved away";
+  return folder_replaced(state) ? u"replaced" : nullptr;
+}
+
+// Handles one event of the folder's contents.
+void handle_event(const inotify_event& event, int folder_fd, WatchState& state) {
   if (event.mask & IN_Q_OVERFLOW) {
     log_printf(u"[startFileWatcher] Too many changes at once; listing %s again", state.folder);
     // The listing stands in for the renames that were lost, so it takes the names they take.
     list_folder(state.folder, state.reported, NEW_FILE_LINE, is_pdf_name);
-    return WatchStep::go_on;
+    return;
   }
-  // Events of a watch already given up (the folder moved away) no longer concern the folder.
-  if (event.wd != state.watch) return WatchStep::go_on;
-  if (event.mask & IN_DELETE_SELF) {
-    folder_gone(state, u"removed");
-    return WatchStep::go_on;
-  }
-  if (event.mask & IN_MOVE_SELF) {
-    folder_gone(state, u"moved away");
-    inotify_rm_watch(state.inotify_fd, state.watch);
-    return WatchStep::watch_again;
-  }
-  // The watch ended: the folder is gone or its file system was unmounted.
-  if (event.mask & IN_IGNORED) return WatchStep::watch_again;
-  if (event.len == 0) return WatchStep::go_on;
+  if (event.wd != state.watch || event.len == 0) return;
   const std::string name(event.name);
   if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
     state.reported.erase(name);
-    return WatchStep::go_on;
+    return;
   }
   if ((event.mask & IN_MOVED_TO) && !(event.mask & IN_ISDIR) && is_pdf_name(name)) {
     report_if_new(folder_fd, name, state.reported, NEW_FILE_LINE, true);
   }
-  return WatchStep::go_on;
 }
 
-// Watches the folder made anew and reports the PDFs that arrived while it was not watched;
-// false when it cannot be watched.
-bool watch_again(WatchState& state) {
-  state.watch = watch_folder(state.inotify_fd, state.folder);
-  if (state.watch < 0) {
+// The folder went (how says in what way): it is made again at once, so that the log and the
+// printer find it, watched anew, and the PDFs that arrived meanwhile are reported; false when it
+// cannot be watched.
+bool watch_again(WatchState& state, const char16_t* how) {
+  create_folder_with_parents(state.folder);
+  log_printf(u"[startFileWatcher] Output folder %s was %s; watching it anew", state.folder, how);
+  if (!watch_folder(state)) {
     report_watch_ended(state.folder, errno);
     return false;
   }
@@ -205,14 +226,15 @@ void watch_output_folder(WatchState state) {
     // The folder is held open only while events are handled: a removed folder ends the watch
     // only once nothing holds it any more.
     const int folder_fd = open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool again = false;
+    const char16_t* gone = nullptr;
     for (ssize_t offset = 0; offset < length;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-      again = handle_event(*event, folder_fd, state) == WatchStep::watch_again || again;
+      if (gone == nullptr) gone = folder_change(*event, state);
+      handle_event(*event, folder_fd, state);
       offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
     if (folder_fd >= 0) close(folder_fd);
-    if (again) watching = watch_again(state);
+    if (gone != nullptr) watching = watch_again(state, gone);
   }
   close(state.inotify_fd);
 }
@@ -240,8 +262,12 @@ void start_file_watcher() {
   WatchState state;
   state.folder = folder;
   state.inotify_fd = inotify_init1(IN_CLOEXEC);
-  if (state.inotify_fd >= 0) state.watch = watch_folder(state.inotify_fd, folder);
-  const bool watching = state.watch >= 0;
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const auto slash = path.find_last_of('/');
+  state.parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  state.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const bool watching = state.inotify_fd >= 0 && watch_folder(state);
   if (!watching) {
     report_watch_ended(folder, errno);
     if (state.inotify_fd >= 0) close(state.inotify_fd);
