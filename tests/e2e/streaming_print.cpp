@@ -1,5 +1,7 @@
 #include "tests/e2e/streaming_print.h"
 
+#include <sys/socket.h>
+
 #include "tests/printer/ipp_client.h"
 #include "tests/support/app_process.h"
 
@@ -21,4 +23,11 @@ bool StreamingPrint::begin(const std::string& job_name, std::size_t document_siz
 
 bool StreamingPrint::send(const char* data, std::size_t size) {
   return http_ && cupsWriteRequestData(http_.get(), data, size) == HTTP_STATUS_CONTINUE;
+}
+
+void StreamingPrint::reset() {
+  if (!http_) return;
+  const linger abort_on_close{1, 0};
+  setsockopt(httpGetFd(http_.get()), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+  http_.reset();
 }

@@ -10,11 +10,13 @@
 
 class StreamingPrint {
  public:
-  // Connects to the printer and sends a Print-Job request for a PDF of document_size bytes; false
-  // when the printer did not take the request.
+  // Connects to the printer and sends a Print-Job request for a PDF of document_size bytes (0:
+  // sent in chunks of unknown total); false when the printer did not take the request.
   bool begin(const std::string& job_name, std::size_t document_size);
   // Sends the next bytes of the document; false when the printer no longer takes them.
   bool send(const char* data, std::size_t size);
+  // Breaks the connection off with a reset, as a client that crashed mid-document.
+  void reset();
 
  private:
   struct HttpClose {

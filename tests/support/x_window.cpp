@@ -4,11 +4,17 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/app_process.h"
+
 bool window_viewable(pid_t pid) {
   return window_viewable(pid, "Telvana Print-to-Fax");
 }
 
 bool window_viewable(pid_t pid, const std::string& title) {
+  return viewable_window_count(pid, title) > 0;
+}
+
+std::size_t viewable_window_count(pid_t pid, const std::string& title) {
   std::string pattern;
   for (const char c : title) {
     if (std::strchr("()[].*+?^$|\\/", c) != nullptr) pattern += '\\';
@@ -27,5 +33,5 @@ bool window_viewable(pid_t pid, const std::string& title) {
   char chunk[512];
   while (std::fgets(chunk, sizeof chunk, out) != nullptr) text += chunk;
   pclose(out);
-  return text.find("viewable") != std::string::npos;
+  return count_of(text, "viewable");
 }
