@@ -84,15 +84,19 @@ void report_spool_failure(IncomingDocument& document) {
   document.delivered = false;
 }
 
+// The spool file is looked up once the first bytes are read, right after the framework made
+// it; a job without one (its document is not spooled, or another request reads the body) is
+// not watched.
+void find_spool(IncomingDocument& document) {
+  if (document.job_id == 0 || !document.spooled || document.spool.is_open()) return;
+  document.spool.reset(open_spool_file(document.job_id));
+  if (!document.spool.is_open()) document.spooled = false;
+}
+
 // Before each read of a spooled document: the framework removes its spool file when writing
-// it failed (or could not create it) and then reads on only to drain the connection.
+// it failed and then reads on only to drain the connection.
 void check_spool(IncomingDocument& document) {
-  if (document.job_id == 0 || !document.spooled || !document.delivered) return;
-  if (!document.spool.is_open()) {
-    document.spool.reset(open_spool_file(document.job_id));
-    if (!document.spool.is_open()) report_spool_failure(document);
-    return;
-  }
+  if (document.job_id == 0 || !document.spool.is_open()) return;
   struct stat info {};
   if (fstat(document.spool.get(), &info) == 0 && info.st_nlink == 0) report_spool_failure(document);
 }
@@ -162,6 +166,7 @@ extern "C" ssize_t httpRead2(http_t* http, char* buffer, size_t length) {
   const ssize_t got = read(http, buffer, length);
   if (got > 0) {
     document.delivered = document.job_id != 0;
+    find_spool(document);
     return got;
   }
   if (got == 0 && httpGetState(http) != HTTP_STATE_POST_RECV && httpError(http) == 0) {
