@@ -288,6 +288,8 @@ TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {
     if (base != runtime) {
       EXPECT_TRUE(spool_folders(runtime).empty());
     }
+    // A spool away from the runtime folder is said in the log.
+    EXPECT_EQ(app.log().find("goes to " + base) != std::string::npos, base != runtime) << name;
 
     // Jobs pass through it as before.
     write_file(app.home() + "/input.pdf", test_pdf(std::to_string(name)));

@@ -1,0 +1,38 @@
+// What the user reads of a document that cannot be saved: the document and the cause.
+#include "printer/job_failure.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "core/text.h"
+
+namespace {
+
+TEST(SaveFailureText, NamesTheDocumentThePlaceAndTheCause) {
+  struct Case {
+    SaveStage stage;
+    int error;
+    const char* cause;
+  } cases[] = {
+      {SaveStage::output, ENOSPC,
+       "the output folder /o has no space left (No space left on device)"},
+      {SaveStage::output, EDQUOT, "the output folder /o has no space left (Disk quota exceeded)"},
+      {SaveStage::output, EROFS,
+       "the output folder /o cannot be written to (Read-only file system)"},
+      {SaveStage::output, ENOTDIR, "the output folder /o is not a folder (Not a directory)"},
+      {SaveStage::output, ENOENT, "the output folder /o is missing and cannot be made (No such"},
+      {SaveStage::spool, ENOSPC, "the printer's spool folder /o has no space left"},
+      {SaveStage::spool, EIO, "writing into the printer's spool folder /o failed (Input/output"},
+  };
+  for (const Case& c : cases) {
+    const std::string cause = save_failure_cause(c.stage, "/o", c.error);
+    EXPECT_EQ(cause.rfind(c.cause, 0), 0u) << cause;
+    const std::string box = *wide_to_utf8(save_failure_box_text("Rechnung März", cause));
+    EXPECT_NE(box.find("\u201CRechnung März\u201D could not be saved: " + cause + "."),
+              std::string::npos)
+        << box;
+  }
+}
+
+}  // namespace
