@@ -107,7 +107,7 @@ TEST(SaveFailures, NothingCutShortIsKeptAndEveryFailureReachesTheUser) {
       {"Short", nothing, Send::short_of_length, 200000, false,
        "The document is incomplete: the connection ended", "none", 0, "Job 3 \"Short\""},
       {"No trailer", nothing, Send::without_trailer, 20000, false,
-       "does not end with the PDF trailer", "none", 0, ""},
+       "does not end with the PDF trailer", "none", 0, "Job 4 \"No trailer\" is not saved"},
       {"Too big", nothing, Send::whole, 2000000, false, "has no space left", "other", 1,
        "cannot be saved: the output folder"},
       {"Too big again", nothing, Send::whole, 2000000, false, "has no space left", "other", 1, ""},
