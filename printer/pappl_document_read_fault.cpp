@@ -105,8 +105,9 @@ void check_spool(IncomingDocument& document) {
 // spool.
 void document_complete(IncomingDocument& document) {
   check_spool(document);
-  if (document.job_id != 0 && document.spooled)
+  if (document.job_id != 0 && document.spool.is_open()) {
     note_stage_worked(document.printer, SaveStage::spool);
+  }
   document.job_id = 0;
   document.spool.reset();
   document.delivered = false;
