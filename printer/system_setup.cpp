@@ -165,11 +165,9 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   papplSystemSetAuthCallback(system, nullptr, refuse_administration, nullptr);
   papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
   papplSystemSetContact(system, &contact);
-  // The framework would announce the system and the printer on every interface under the
-  // machine's host name; both stay unannounced by it and the printer is announced on the
-  // loopback interface instead (below). The system's only service would be a web interface,
-  // which is not served.
-  papplSystemSetDNSSDName(system, nullptr);
+  // The framework's own registration of these names is replaced by the announcement on the
+  // loopback interface (printer/dns_sd_announcement.cpp).
+  papplSystemSetDNSSDName(system, PRINTER_NAME);
   papplSystemSetSaveCallback(system, skip_state_save, nullptr);
   papplSystemSetEventCallback(system, watch_job_events, nullptr);
   // First run at the loop's first turn, right after the framework installed its handlers.
@@ -200,7 +198,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
       papplPrinterCreate(system, 0, PRINTER_NAME, FAX_DRIVER_NAME, DEVICE_ID, device_uri.c_str());
   if (printer) {
     set_own_printer(printer, device_uri);
-    papplPrinterSetDNSSDName(printer, nullptr);
+    papplPrinterSetDNSSDName(printer, PRINTER_NAME);
     papplPrinterSetOrganization(printer, ORGANIZATION);
     start_dns_sd_announcement(describe_printer(system, printer, PRINTER_NAME, DNSSD_SUBTYPES));
   } else {
