@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "printer/job_output.h"
+#include "printer/page_selection.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/pdf_raster_writer.h"
 
@@ -69,6 +70,44 @@ std::optional<RasterPageFormat> page_format(const cups_page_header2_t& header) {
                              ? header.cupsPageSize[1]
                              : 72.0 * header.cupsHeight / header.HWResolution[1];
   return format;
+}
+
+// The pages and copies the job asks for that are still to be applied: the framework prints the
+// copies of JPEG and PNG images itself (one page each), but passes raster streams on as sent.
+PageSelection pending_selection(pappl_job_t* job, const pappl_pr_options_t& options) {
+  const char* format = papplJobGetFormat(job);
+  const bool image = format != nullptr && (std::strcmp(format, "image/jpeg") == 0 ||
+                                           std::strcmp(format, "image/png") == 0);
+  return image ? PageSelection{} : job_page_selection(options);
+}
+
+// Saves the finished document, reduced to the job's pages and copies when it asks for them.
+bool save_document(pappl_job_t* job, const PageSelection& selection, RasterJob& record) {
+  if (selects_whole_document(selection)) return commit_job_output(job, *record.file, record.target);
+  auto selected_file = open_output_file(record.target, papplJobGetID(job));
+  if (!selected_file) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot create output file in '%s': %s",
+                record.target.folder.c_str(), strerror(errno));
+    record.file->discard();
+    return false;
+  }
+  const SelectionResult selected =
+      write_page_selection(record.file->temp_path(), selection, selected_file->temp_path());
+  switch (selected.kind) {
+    case SelectionResult::whole_document:
+      selected_file->discard();
+      return commit_job_output(job, *record.file, record.target);
+    case SelectionResult::written:
+      record.file->discard();
+      return commit_job_output(job, *selected_file, record.target);
+    case SelectionResult::failed:
+      break;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot print the chosen pages of job %d: %s",
+              papplJobGetID(job), selected.error.c_str());
+  selected_file->discard();
+  record.file->discard();
+  return false;
 }
 
 }  // namespace
@@ -149,7 +188,6 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 }
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  (void)options;
   (void)device;
   RasterJob* raw = own_record(job);
   if (raw == nullptr) return true;
@@ -164,7 +202,7 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
                           !papplJobIsCanceled(job) &&
                           (expected <= 0 || pages >= static_cast<unsigned>(expected));
     if (complete && record->writer->finish()) {
-      saved = commit_job_output(job, *record->file, record->target);
+      saved = save_document(job, pending_selection(job, *options), *record);
     } else {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raster job incomplete; no document saved.");
       record->file->discard();
