@@ -9,6 +9,11 @@ target_compile_definitions(telvana PUBLIC
 target_link_libraries(telvana PUBLIC
   PkgConfig::PAPPL PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CAIRO PkgConfig::CURL PkgConfig::GIO
   Threads::Threads)
+# The framework's DNS-SD registration is replaced (printer/dns_sd_announcement.cpp): every program
+# linking the library exports the replacements, so that the framework's own calls reach them.
+target_link_options(telvana INTERFACE
+  "LINKER:--export-dynamic-symbol=_papplPrinterRegisterDNSSDNoLock"
+  "LINKER:--export-dynamic-symbol=_papplSystemRegisterDNSSDNoLock")
 if(sentry_FOUND)
   target_link_libraries(telvana PUBLIC sentry::sentry)
   target_compile_definitions(telvana PUBLIC TELVANA_WITH_SENTRY=1)

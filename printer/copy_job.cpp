@@ -9,14 +9,22 @@
 
 #include "printer/job_failure.h"
 #include "printer/job_output.h"
+#include "printer/page_selection.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/spool_folder.h"
 
 namespace {
 
+// The path that opens the file held by fd.
+std::string descriptor_path(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
 // The owner's copy from the document kept for the job, or from the spool file when none was
-// kept; finish_job_claim() is the caller's.
-bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> document) {
+// kept; finish_job_claim() is the caller's. The document is kept byte for byte unless the job
+// asks for some of its pages or for more than one copy.
+bool copy_owned_job(pappl_job_t* job, const PageSelection& selection,
+                    std::shared_ptr<const JobDocument> document) {
   if (!document) {
     const char* filename = papplJobGetFilename(job);
     const int fd = open_spool_document(filename ? filename : "");
@@ -35,6 +43,24 @@ bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> documen
   OutputTarget target;
   auto output = open_job_output(job, target);
   if (!output) return false;
+  if (!selects_whole_document(selection)) {
+    const SelectionResult selected =
+        write_page_selection(descriptor_path(document->get()), selection, output->temp_path());
+    switch (selected.kind) {
+      case SelectionResult::written:
+        return commit_job_output(job, *output, target);
+      case SelectionResult::whole_document:
+        break;
+      case SelectionResult::unprintable:
+        output->discard();
+        fail_page_selection(job, selected.error);
+        return false;
+      case SelectionResult::write_failed:
+        errno = selected.write_error;
+        fail_job_output(job, *output, target);
+        return false;
+    }
+  }
   switch (copy_document(document->get(), *output)) {
     case CopyResult::copied:
       break;
@@ -53,7 +79,6 @@ bool copy_owned_job(pappl_job_t* job, std::shared_ptr<const JobDocument> documen
 }  // namespace
 
 bool copy_job_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  (void)options;
   (void)device;
   papplJobSetImpressions(job, 1);
   const int job_id = papplJobGetID(job);
@@ -64,7 +89,7 @@ bool copy_job_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
   }
   // The framework adds the one completed impression itself once this returns true; adding it
   // here as well would report two.
-  const bool copied = copy_owned_job(job, std::move(claim.document));
+  const bool copied = copy_owned_job(job, job_page_selection(*options), std::move(claim.document));
   finish_job_claim(job_id);
   return copied;
 }

@@ -1,20 +1,33 @@
-// The printer's DNS-SD announcement through avahi-client, on the loopback interface only. The
-// framework's own registration goes to every interface under the machine's host name, which
-// leads other hosts, and local clients that resolve the name, to an address where the printer
-// does not listen; it is turned off and this one takes its place.
+// The printer's DNS-SD announcement through avahi-client, on the loopback interface only, in the
+// place of the framework's own.
+//
+// PAPPL 1.3.1 registers printers and the system (_papplPrinterRegisterDNSSDNoLock() and
+// _papplSystemRegisterDNSSDNoLock() in dnssd.c) on every interface (AVAHI_IF_UNSPEC) under the
+// machine's host name, a web interface that is not served included, and calls them again whenever
+// a name or a location changes. That leads other hosts, and local clients that resolve the name,
+// to addresses where the printer does not listen. Both are replaced here by functions that leave
+// the announcement to this file, so that the framework still keeps and reports its DNS-SD names
+// (printer-dns-sd-name). The framework calls them through its own symbol table, where the
+// program's definitions come first (they are exported by cmake/product.cmake). A version that
+// lets the application choose the interfaces and host name of its registrations, or register
+// nothing, lets these two go.
 #include "printer/dns_sd_announcement.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
+#include <avahi-common/address.h>
 #include <avahi-common/alternative.h>
+#include <avahi-common/defs.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <sys/random.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,6 +41,37 @@ namespace {
 // to the longest wait, since a desktop without a system bus rarely gets one later.
 constexpr unsigned FIRST_BUS_RETRY_MILLISECONDS = 1000;
 constexpr unsigned LONGEST_BUS_RETRY_MILLISECONDS = 16000;
+
+// The SRV target of the printer's services (see add_services()): "<prefix><8 hex digits>.local".
+constexpr const char* TARGET_HOST_PREFIX = "telvana-print-";
+
+// The target in use; drawn afresh at start and on a collision, so that no other host can know and
+// claim it first.
+struct TargetHost {
+  std::mutex mutex;
+  std::string name;
+};
+
+TargetHost& target_host_record() {
+  static TargetHost record;
+  return record;
+}
+
+// Draws a new target name and returns it.
+std::string renew_target_host() {
+  unsigned char bytes[4] = {};
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::memcpy(bytes, &now, sizeof bytes);
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "%s%02x%02x%02x%02x.local", TARGET_HOST_PREFIX, bytes[0],
+                bytes[1], bytes[2], bytes[3]);
+  TargetHost& host = target_host_record();
+  std::lock_guard lock(host.mutex);
+  host.name = name;
+  return host.name;
+}
 
 // Joins the values of a framework attribute with commas, leaving out skip.
 std::string joined_values(ipp_attribute_t* attribute, const char* skip = nullptr) {
@@ -98,6 +142,7 @@ struct Announcer {
   AvahiTimeout* retry = nullptr;
   PrinterAnnouncement announcement;
   std::string name;  // the name in use (changed by name collisions)
+  std::string host;  // the services' target (changed likewise)
   unsigned bus_retry = FIRST_BUS_RETRY_MILLISECONDS;
   bool absence_logged = false;  // the daemon's absence was logged and it has not come back
 };
@@ -136,12 +181,15 @@ void add_services(Announcer& a);
 void on_group_change(AvahiEntryGroup* group, AvahiEntryGroupState state, void* data) {
   Announcer& a = *static_cast<Announcer*>(data);
   if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) {
-    log_printf(u"[printer] DNS-SD: announced '%s' on the loopback interface.", a.name);
+    log_printf(u"[printer] DNS-SD: announced '%s' on the loopback interface, as host %s.", a.name,
+               a.host);
   } else if (state == AVAHI_ENTRY_GROUP_COLLISION) {
     char* other = avahi_alternative_service_name(a.name.c_str());
     log_printf(u"[printer] DNS-SD: the name '%s' is taken; announcing as '%s'.", a.name, other);
     a.name = other;
     avahi_free(other);
+    // Someone announcing a copy of this printer here may have copied its target too.
+    a.host = renew_target_host();
     avahi_entry_group_reset(group);
     add_services(a);
   } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
@@ -150,7 +198,15 @@ void on_group_change(AvahiEntryGroup* group, AvahiEntryGroupState state, void* d
   }
 }
 
-// Adds the printer's services to the (empty) entry group and commits it.
+// Adds the records of the printer to the (empty) entry group and commits it.
+//
+// GTK's print dialog (3.24) makes its CUPS queue from "ipp://<SRV target>:<port>/<rp>", and cupsd
+// (2.4.2) looks that target up through the machine's name service. The machine's own name, which
+// avahi would use, can resolve to an address on another interface where the printer does not
+// listen; avahi refuses "localhost". So the target is a name of the printer's own whose only
+// addresses are 127.0.0.1 and ::1 on the loopback interface: whoever resolves it through avahi
+// (libnss-mdns included) reaches the printer. CUPS's own clients (lp, Qt) resolve the service
+// itself and use "localhost" for a service on the loopback interface.
 void add_services(Announcer& a) {
   if (a.group == nullptr) {
     a.group = avahi_entry_group_new(a.client, on_group_change, &a);
@@ -167,25 +223,34 @@ void add_services(Announcer& a) {
     return;
   }
   const char* name = a.name.c_str();
+  const std::string& host = a.host;
+  const auto flags = static_cast<AvahiPublishFlags>(0);
   AvahiStringList* txt = nullptr;
   for (const std::string& entry : a.announcement.txt)
     txt = avahi_string_list_add(txt, entry.c_str());
-  // The host is avahi's own name, whose address records on the loopback interface are the
-  // loopback addresses; clients that resolve the service there connect to localhost.
   // "_printer._tcp" with port 0 only defends the name, as printers do.
-  int error = avahi_entry_group_add_service_strlst(a.group, lo, AVAHI_PROTO_UNSPEC,
-                                                   static_cast<AvahiPublishFlags>(0), name,
-                                                   "_printer._tcp", nullptr, nullptr, 0, nullptr);
+  int error =
+      avahi_entry_group_add_service_strlst(a.group, lo, AVAHI_PROTO_UNSPEC, flags, name,
+                                           "_printer._tcp", nullptr, host.c_str(), 0, nullptr);
   if (error >= 0) {
-    error = avahi_entry_group_add_service_strlst(
-        a.group, lo, AVAHI_PROTO_UNSPEC, static_cast<AvahiPublishFlags>(0), name, "_ipp._tcp",
-        nullptr, nullptr, static_cast<uint16_t>(a.announcement.port), txt);
+    error = avahi_entry_group_add_service_strlst(a.group, lo, AVAHI_PROTO_UNSPEC, flags, name,
+                                                 "_ipp._tcp", nullptr, host.c_str(),
+                                                 static_cast<uint16_t>(a.announcement.port), txt);
   }
   for (const std::string& subtype : a.announcement.ipp_subtypes) {
     if (error < 0) break;
-    error = avahi_entry_group_add_service_subtype(
-        a.group, lo, AVAHI_PROTO_UNSPEC, static_cast<AvahiPublishFlags>(0), name, "_ipp._tcp",
-        nullptr, (subtype + "._sub._ipp._tcp").c_str());
+    error = avahi_entry_group_add_service_subtype(a.group, lo, AVAHI_PROTO_UNSPEC, flags, name,
+                                                  "_ipp._tcp", nullptr,
+                                                  (subtype + "._sub._ipp._tcp").c_str());
+  }
+  // The machine's own name already answers for the loopback addresses in reverse lookups.
+  const auto no_reverse = static_cast<AvahiPublishFlags>(AVAHI_PUBLISH_NO_REVERSE);
+  for (const char* address_text : {"127.0.0.1", "::1"}) {
+    AvahiAddress address{};
+    if (error < 0) break;
+    if (avahi_address_parse(address_text, AVAHI_PROTO_UNSPEC, &address) == nullptr) continue;
+    error = avahi_entry_group_add_address(a.group, lo, AVAHI_PROTO_UNSPEC, no_reverse, host.c_str(),
+                                          &address);
   }
   avahi_string_list_free(txt);
   if (error == AVAHI_ERR_COLLISION) {
@@ -265,6 +330,16 @@ void connect_client(Announcer& a) {
 
 }  // namespace
 
+extern "C" bool _papplPrinterRegisterDNSSDNoLock(pappl_printer_t* printer) {
+  (void)printer;
+  return true;
+}
+
+extern "C" bool _papplSystemRegisterDNSSDNoLock(pappl_system_t* system) {
+  (void)system;
+  return true;
+}
+
 PrinterAnnouncement describe_printer(pappl_system_t* system, pappl_printer_t* printer,
                                      const std::string& name, const char* subtypes) {
   PrinterAnnouncement result;
@@ -330,6 +405,7 @@ void start_dns_sd_announcement(const PrinterAnnouncement& announcement) {
   }
   a.announcement = announcement;
   a.name = announcement.name;
+  a.host = renew_target_host();
   a.absence_logged = false;
   a.bus_retry = FIRST_BUS_RETRY_MILLISECONDS;
   // Before the thread runs, so no lock is needed yet.
@@ -339,6 +415,12 @@ void start_dns_sd_announcement(const PrinterAnnouncement& announcement) {
         u"[printer] DNS-SD: cannot start the announcement thread; the printer is not "
         u"announced.");
   }
+}
+
+std::string announced_host_name() {
+  TargetHost& host = target_host_record();
+  std::lock_guard lock(host.mutex);
+  return host.name;
 }
 
 void stop_dns_sd_announcement() {

@@ -25,5 +25,10 @@ PrinterAnnouncement describe_printer(pappl_system_t* system, pappl_printer_t* pr
 // logged once. A second call replaces the first announcement.
 void start_dns_sd_announcement(const PrinterAnnouncement& announcement);
 
+// The host name the printer's services lead to: a name of its own, whose addresses are the
+// loopback ones on the loopback interface only; empty before the first announcement. Callable
+// from any thread.
+std::string announced_host_name();
+
 // Withdraws the announcement; callable from any thread and more than once.
 void stop_dns_sd_announcement();

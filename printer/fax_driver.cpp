@@ -65,7 +65,8 @@ void complete_ready_media(pappl_pr_driver_data_t* data) {
 // values in Validate-Job answers, no rendering intent of its own, no operator message, nothing
 // that Set-Printer-Attributes may change (every client is refused administration). The
 // framework keeps the last 100 events of a subscription however old, so the shortest event
-// life the standard allows is the honest one.
+// life the standard allows is the honest one. Page overrides are taken as the job's own
+// options are: a document keeps its pages as they were printed.
 void add_missing_printer_attributes(ipp_t** driver_attrs) {
   if (*driver_attrs == nullptr) *driver_attrs = ippNew();
   ipp_t* attrs = *driver_attrs;
@@ -79,6 +80,9 @@ void add_missing_printer_attributes(ipp_t** driver_attrs) {
                "print-rendering-intent-default", nullptr, "auto");
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
                "print-rendering-intent-supported", nullptr, "auto");
+  static const char* const overrides[] = {"document-number", "pages"};
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "overrides-supported", 2,
+                nullptr, overrides);
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-message-from-operator", nullptr, "");
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
                "printer-settable-attributes-supported", nullptr, "none");

@@ -68,6 +68,16 @@ std::string job_name_of(pappl_job_t* job) {
                                           : "Print job " + std::to_string(papplJobGetID(job));
 }
 
+// The document sent for the job cannot be printed as it was asked (what: why); logs it and gives
+// the job the reason.
+void refuse_document(pappl_job_t* job, const char* what, const std::string& why) {
+  log_printf(u"[printer] Job %d \"%s\" is not saved: %s", papplJobGetID(job), job_name_of(job),
+             why);
+  papplJobSetMessage(job, "%s: %s.", what, why.c_str());
+  papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                     PAPPL_JREASON_NONE);
+}
+
 }  // namespace
 
 std::string save_failure_cause(SaveStage stage, const std::string& folder, int error) {
@@ -138,9 +148,9 @@ void note_stage_worked(pappl_printer_t* printer, SaveStage stage) {
 }
 
 void fail_incomplete_job(pappl_job_t* job, const std::string& why) {
-  log_printf(u"[printer] Job %d \"%s\" is not saved: %s", papplJobGetID(job), job_name_of(job),
-             why);
-  papplJobSetMessage(job, "The document is incomplete: %s.", why.c_str());
-  papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                     PAPPL_JREASON_NONE);
+  refuse_document(job, "The document is incomplete", why);
+}
+
+void fail_page_selection(pappl_job_t* job, const std::string& why) {
+  refuse_document(job, "The chosen pages cannot be printed", why);
 }

@@ -24,6 +24,11 @@ void note_stage_worked(pappl_printer_t* printer, SaveStage stage);
 // The client's own failure: no box.
 void fail_incomplete_job(pappl_job_t* job, const std::string& why);
 
+// The pages the job asks for cannot be taken from its document (why says why: it is not a PDF
+// that can be read, or it has none of them); logs it and gives the job the reason. The client's
+// own failure: no box.
+void fail_page_selection(pappl_job_t* job, const std::string& why);
+
 // What went wrong at stage in folder with error, as one phrase ("the output folder /x has no
 // space left (No space left on device)").
 std::string save_failure_cause(SaveStage stage, const std::string& folder, int error);

@@ -8,7 +8,9 @@
 #include <memory>
 #include <optional>
 
+#include "printer/job_failure.h"
 #include "printer/job_output.h"
+#include "printer/page_selection.h"
 #include "printer/pappl_document_read_fault.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/pdf_raster_writer.h"
@@ -70,6 +72,46 @@ std::optional<RasterPageFormat> page_format(const cups_page_header2_t& header) {
                              ? header.cupsPageSize[1]
                              : 72.0 * header.cupsHeight / header.HWResolution[1];
   return format;
+}
+
+// The pages and copies the job asks for that are still to be applied: the framework prints the
+// copies of JPEG and PNG images itself (one page each), but passes raster streams on as sent.
+PageSelection pending_selection(pappl_job_t* job, const pappl_pr_options_t& options) {
+  const char* format = papplJobGetFormat(job);
+  const bool image = format != nullptr && (std::strcmp(format, "image/jpeg") == 0 ||
+                                           std::strcmp(format, "image/png") == 0);
+  return image ? PageSelection{} : job_page_selection(options);
+}
+
+// Saves the finished document, reduced to the job's pages and copies when it asks for them.
+bool save_document(pappl_job_t* job, const PageSelection& selection, RasterJob& record) {
+  if (selects_whole_document(selection)) return commit_job_output(job, *record.file, record.target);
+  auto selected_file = open_job_output(job, record.target);
+  if (!selected_file) {
+    record.file->discard();
+    return false;
+  }
+  const SelectionResult selected =
+      write_page_selection(record.file->temp_path(), selection, selected_file->temp_path());
+  switch (selected.kind) {
+    case SelectionResult::whole_document:
+      selected_file->discard();
+      return commit_job_output(job, *record.file, record.target);
+    case SelectionResult::written:
+      record.file->discard();
+      return commit_job_output(job, *selected_file, record.target);
+    case SelectionResult::unprintable:
+      selected_file->discard();
+      record.file->discard();
+      fail_page_selection(job, selected.error);
+      return false;
+    case SelectionResult::write_failed:
+      record.file->discard();
+      errno = selected.write_error;
+      fail_job_output(job, *selected_file, record.target);
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -153,7 +195,6 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 }
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  (void)options;
   (void)device;
   RasterJob* raw = own_record(job);
   if (raw == nullptr) return true;
@@ -172,7 +213,7 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
       fail_job_output(job, *record->file, record->target);
       saved = false;
     } else if (complete) {
-      saved = commit_job_output(job, *record->file, record->target);
+      saved = save_document(job, pending_selection(job, *options), *record);
     } else {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raster job incomplete; no document saved.");
       record->file->discard();

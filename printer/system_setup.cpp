@@ -19,7 +19,10 @@
 #include "printer/file_uri.h"
 #include "printer/job_file.h"
 #include "printer/job_output.h"
+#include "printer/job_request_options.h"
+#include "printer/output_space.h"
 #include "printer/pappl_job_thread_fault.h"
+#include "printer/printer_pages.h"
 
 namespace {
 
@@ -48,16 +51,29 @@ bool check_stop(pappl_system_t* system, void* data) {
   return true;
 }
 
+// How often the room left in the output folder is reported again, in seconds.
+constexpr int OUTPUT_SPACE_INTERVAL = 10;
+
+// Timer: reports the output folder's free space as the printer's supply.
+bool refresh_output_space(pappl_system_t* system, void* data) {
+  (void)system;
+  auto* printer = static_cast<pappl_printer_t*>(data);
+  if (const auto target = own_output_target(printer)) report_output_space(printer, target->folder);
+  return true;
+}
+
 std::atomic<PortUnavailableHandler> port_unavailable_handler{nullptr};
 
 // Every client of the printer is refused administration: with no authentication the framework
-// treats any loopback client as an administrator. Other checks (printing, jobs) pass.
+// treats any loopback client as an administrator. Other checks (printing, jobs) pass, and job
+// requests first lose the options the printer cannot apply.
 http_status_t refuse_administration(pappl_client_t* client, const char* group, gid_t group_id,
                                     void* data) {
   (void)group;
   (void)group_id;
   (void)data;
   const ipp_op_t operation = papplClientGetOperation(client);
+  ignore_unappliable_job_options(client);
   if (!administrative_operation(operation)) return HTTP_STATUS_CONTINUE;
   papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused %s: the printer cannot be administered.",
                  ippOpString(operation));
@@ -165,11 +181,9 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   papplSystemSetAuthCallback(system, nullptr, refuse_administration, nullptr);
   papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
   papplSystemSetContact(system, &contact);
-  // The framework would announce the system and the printer on every interface under the
-  // machine's host name; both stay unannounced by it and the printer is announced on the
-  // loopback interface instead (below). The system's only service would be a web interface,
-  // which is not served.
-  papplSystemSetDNSSDName(system, nullptr);
+  // The framework's own registration of these names is replaced by the announcement on the
+  // loopback interface (printer/dns_sd_announcement.cpp).
+  papplSystemSetDNSSDName(system, PRINTER_NAME);
   papplSystemSetSaveCallback(system, skip_state_save, nullptr);
   papplSystemSetEventCallback(system, watch_job_events, nullptr);
   // First run at the loop's first turn, right after the framework installed its handlers.
@@ -200,8 +214,13 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
       papplPrinterCreate(system, 0, PRINTER_NAME, FAX_DRIVER_NAME, DEVICE_ID, device_uri.c_str());
   if (printer) {
     set_own_printer(printer, device_uri);
-    papplPrinterSetDNSSDName(printer, nullptr);
+    papplPrinterSetDNSSDName(printer, PRINTER_NAME);
     papplPrinterSetOrganization(printer, ORGANIZATION);
+    if (const auto target = own_output_target(printer)) {
+      add_printer_pages(system, printer, target->folder);
+      report_output_space(printer, target->folder);
+    }
+    papplSystemAddTimerCallback(system, 0, OUTPUT_SPACE_INTERVAL, refresh_output_space, printer);
     start_dns_sd_announcement(describe_printer(system, printer, PRINTER_NAME, DNSSD_SUBTYPES));
   } else {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Failed to create printer '%s'.", PRINTER_NAME);

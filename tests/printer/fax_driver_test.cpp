@@ -129,6 +129,7 @@ TEST(FaxDriver, FillsEveryCapability) {
       {"job-settable-attributes-supported", "none"},
       {"number-up-default", "1"},
       {"number-up-supported", "1"},
+      {"overrides-supported", "document-number,pages"},
       {"preferred-attributes-supported", "false"},
       {"print-rendering-intent-default", "auto"},
       {"print-rendering-intent-supported", "auto"},
