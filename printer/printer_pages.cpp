@@ -7,7 +7,8 @@
 
 namespace {
 
-// Where the printer's documents go; set once before the system serves anything.
+// The printer's name and where its documents go; set once before the system serves anything.
+std::string pages_printer_name;
 std::string pages_output_folder;
 
 // Sends a complete HTML page.
@@ -24,7 +25,7 @@ bool send_page(pappl_client_t* client, const std::string& title, const std::stri
 
 bool more_info_page(pappl_client_t* client, void* data) {
   (void)data;
-  return send_page(client, "Send as Fax (Telvana)",
+  return send_page(client, pages_printer_name,
                    "<p>Every document printed here is saved as a PDF file in the output folder of "
                    "Telvana Print-to-Fax, whose window then offers to send it as a fax.</p>\n");
 }
@@ -33,7 +34,7 @@ bool supplies_page(pappl_client_t* client, void* data) {
   (void)data;
   const int percent = free_space_percent(pages_output_folder);
   const std::string room = percent < 0 ? "unknown" : std::to_string(percent) + " %";
-  return send_page(client, "Supplies of Send as Fax (Telvana)",
+  return send_page(client, "Supplies of " + pages_printer_name,
                    "<p>This printer uses no paper, ink or toner: it saves documents as files.</p>\n"
                    "<p>Space for documents: " +
                        room + " of the output folder's disk is free.</p>\n");
@@ -43,6 +44,7 @@ bool supplies_page(pappl_client_t* client, void* data) {
 
 void add_printer_pages(pappl_system_t* system, pappl_printer_t* printer,
                        const std::string& output_folder) {
+  pages_printer_name = papplPrinterGetName(printer);
   pages_output_folder = output_folder;
   char path[1024] = "";
   papplPrinterGetPath(printer, "", path, sizeof path);
