@@ -20,6 +20,7 @@
 #include "printer/job_file.h"
 #include "printer/job_output.h"
 #include "printer/pappl_job_thread_fault.h"
+#include "printer/pappl_log_escaping.h"
 
 namespace {
 
@@ -143,6 +144,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
 
   const char* log_file = std::getenv("TELVANA_LOG_FILE");
   const pappl_loglevel_t log_level = printer_log_level(std::getenv("TELVANA_LOG_LEVEL"));
+  set_framework_log_level(log_level);
 
   // TLS cannot get credentials on this loopback-only printer, and the raw socket port would
   // listen on every interface, so both stay off.
