@@ -21,6 +21,7 @@
 #include "printer/job_output.h"
 #include "printer/pappl_job_thread_fault.h"
 #include "printer/pappl_log_escaping.h"
+#include "printer/pappl_request_door.h"
 
 namespace {
 
@@ -165,6 +166,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
     return nullptr;
   }
   papplSystemSetAuthCallback(system, nullptr, refuse_administration, nullptr);
+  open_request_door(system, PRINTER_IPP_PORT);
   papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
   papplSystemSetContact(system, &contact);
   // The framework would announce the system and the printer on every interface under the
