@@ -3,6 +3,7 @@
 #include "bridge/web_view_host.h"
 
 #include <glib/gstdio.h>
+#include <sys/stat.h>
 
 #include <deque>
 #include <memory>
@@ -319,9 +320,28 @@ void on_controller_created(void*) {
   webkit_web_view_load_uri(view, loaded_address.c_str());
 }
 
+enum class Profile { cannot_be_made, private_to_user, not_used };
+
+// The profile folder may hold the page's token: it is used only when it is a folder of the user's
+// that, with everything in it, the user alone can enter; otherwise the page runs without
+// persistent storage.
+Profile prepare_profile(const std::string& profile) {
+  struct stat link {};
+  const bool is_link = lstat(profile.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  if (!is_link && !create_folder_with_parents(profile)) return Profile::cannot_be_made;
+  const std::optional<std::string> fault = make_folder_tree_private(profile);
+  if (!fault) return Profile::private_to_user;
+  log_printf(
+      u"[webview] The profile folder is not used: %s; the page runs without persistent "
+      u"storage",
+      *fault);
+  return Profile::not_used;
+}
+
 void on_environment_created(void*) {
   const std::string& profile = profile_folder_path;
-  if (!create_folder_with_parents(profile)) {
+  const Profile state = prepare_profile(profile);
+  if (state == Profile::cannot_be_made) {
     log_printf(u"[webview] Cannot create the profile folder %s", profile);
     fail_creation(
         u"Could not create the web view environment.\nPlease install the WebKitGTK 4.1 library "
@@ -334,18 +354,23 @@ void on_environment_created(void*) {
   WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
   webkit_memory_pressure_settings_set_memory_limit(pressure, PAGE_PROCESS_MEMORY_LIMIT_MB);
   webkit_website_data_manager_set_memory_pressure_settings(pressure);
-  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
-      "base-data-directory", profile.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+  const bool persistent = state == Profile::private_to_user;
+  WebKitWebsiteDataManager* data =
+      persistent ? webkit_website_data_manager_new("base-data-directory", profile.c_str(),
+                                                   "base-cache-directory", cache.c_str(), nullptr)
+                 : webkit_website_data_manager_new_ephemeral();
   web_context =
       WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
                                       "memory-pressure-settings", pressure, nullptr));
   webkit_memory_pressure_settings_free(pressure);
   // The page is local and stays one page: no back-forward page cache, no memory cache.
   webkit_web_context_set_cache_model(web_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-  const std::string cookies = profile + "/cookies.sqlite";
-  webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(data),
-                                               cookies.c_str(),
-                                               WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  if (persistent) {
+    const std::string cookies = profile + "/cookies.sqlite";
+    webkit_cookie_manager_set_persistent_storage(
+        webkit_website_data_manager_get_cookie_manager(data), cookies.c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  }
   g_object_unref(data);
 
   webkit_web_context_register_uri_scheme(web_context, PAGE_SCHEME, serve_page_file, nullptr,
