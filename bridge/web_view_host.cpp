@@ -4,6 +4,7 @@
 
 #include <glib/gstdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <deque>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "bridge/page_files.h"
 #include "bridge/page_script.h"
 #include "core/config.h"
+#include "core/folder_listing.h"
 #include "core/folders.h"
 #include "core/log.h"
 #include "core/text.h"
@@ -28,6 +30,16 @@ namespace {
 // Memory limit of each of the page's web and network processes, in MB.
 constexpr unsigned PAGE_PROCESS_MEMORY_LIMIT_MB = 512;
 
+// Top-frame documents from the web are blocked before any request for them goes out; the failed
+// load then hands the address to the system browser. Frames inside the page are not touched.
+constexpr char TOP_FRAME_WEB_FILTER[] =
+    R"([{"trigger":{"url-filter":"^https?:","resource-type":["document"],)"
+    R"("load-context":["top-frame"]},"action":{"type":"block"}}])";
+
+// WebKit's policy error for a load that a content filter blocked ("The URL was blocked by a
+// content blocker"); WebKitGTK's list of policy errors does not name it.
+constexpr int BLOCKED_BY_CONTENT_FILTER = 104;
+
 // A page whose web process dies is loaded again at most this often within RELOAD_PERIOD, so that
 // a crash loop does not spin.
 constexpr std::size_t MAX_RELOADS = 3;
@@ -38,6 +50,8 @@ WebViewHostState host_state = WebViewHostState::no_browser;
 std::string profile_folder_path;
 WebKitWebContext* web_context = nullptr;
 WebKitWebView* web_view = nullptr;
+// The compiled filter of top-frame web documents; null when it could not be made.
+WebKitUserContentFilter* top_frame_filter = nullptr;
 // The top frame's committed document is one of the ui folder: only then do scripts run in it.
 bool top_document_ours = false;
 std::string loaded_address;
@@ -151,8 +165,15 @@ bool document_scheme(const char* uri) {
 }
 
 // A failed load of anything but the page shows no error document in its place: the page stays.
-gboolean keep_page_on_failure(WebKitWebView*, WebKitLoadEvent, const char* uri, GError*, gpointer) {
-  return uri != nullptr && !address_in_ui_folder(uri);
+// A web address the filter stopped before it was asked for goes to the system browser.
+gboolean keep_page_on_failure(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
+                              gpointer) {
+  if (uri == nullptr || address_in_ui_folder(uri)) return FALSE;
+  if (error != nullptr && error->domain == WEBKIT_POLICY_ERROR &&
+      error->code == BLOCKED_BY_CONTENT_FILTER) {
+    refuse_navigation(u"Navigation", uri);
+  }
+  return TRUE;
 }
 
 // The address a navigation or new-window decision is about.
@@ -162,8 +183,10 @@ const char* navigation_uri(WebKitPolicyDecision* decision) {
   return webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
 }
 
-// The top frame shows only documents of the ui folder, and no new windows are opened. Frames
-// inside the page load what they like; they cannot reach the bridge.
+// The top frame shows only documents of the ui folder, and no new windows are opened: a web
+// document is stopped by the filter before it is asked for (see keep_page_on_failure), any other
+// document (a file elsewhere, data:) when its response arrives. Frames inside the page load what
+// they like; they cannot reach the bridge.
 gboolean decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
                        WebKitPolicyDecisionType type, gpointer) {
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
@@ -264,6 +287,9 @@ void on_channel_message(WebKitUserContentManager*, WebKitJavascriptResult* resul
 
 WebKitUserContentManager* make_content_manager() {
   WebKitUserContentManager* content = webkit_user_content_manager_new();
+  if (top_frame_filter != nullptr) {
+    webkit_user_content_manager_add_filter(content, top_frame_filter);
+  }
   const std::string page_script =
       bridge_prelude_script() + "\n" +
       wide_to_utf8(document_script(app_config().app_version)).value_or("");
@@ -338,6 +364,49 @@ Profile prepare_profile(const std::string& profile) {
   return Profile::not_used;
 }
 
+// Removes the filter store's folder and the files in it.
+void remove_filter_store(const std::string& folder) {
+  {
+    FolderListing listing(folder);
+    while (const char* name = listing.next()) unlinkat(listing.fd(), name, 0);
+  }
+  rmdir(folder.c_str());
+}
+
+// The filter is compiled; the view is made with it. Its store is not needed after the compile,
+// which keeps the filter in memory.
+void on_filter_saved(GObject* store, GAsyncResult* result, gpointer folder) {
+  std::unique_ptr<std::string> store_folder(static_cast<std::string*>(folder));
+  GError* error = nullptr;
+  top_frame_filter = webkit_user_content_filter_store_save_finish(
+      WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+  if (top_frame_filter == nullptr) {
+    log_printf(u"[webview] The navigation filter cannot be made: %s",
+               error != nullptr ? error->message : "");
+    g_clear_error(&error);
+  }
+  g_object_unref(store);
+  remove_filter_store(*store_folder);
+  on_controller_created(nullptr);
+}
+
+// Compiles the filter of top-frame web documents in a private folder of its own, then goes on
+// to create the view.
+void compile_navigation_filter() {
+  gchar* folder = g_dir_make_tmp("telvana-filter-XXXXXX", nullptr);
+  if (folder == nullptr) {
+    log_printf(u"[webview] The navigation filter cannot be made: no temporary folder");
+    post_to_ui_thread(on_controller_created, nullptr);
+    return;
+  }
+  WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder);
+  GBytes* rules = g_bytes_new_static(TOP_FRAME_WEB_FILTER, sizeof TOP_FRAME_WEB_FILTER - 1);
+  webkit_user_content_filter_store_save(store, "top-frame-web", rules, nullptr, on_filter_saved,
+                                        new std::string(folder));
+  g_bytes_unref(rules);
+  g_free(folder);
+}
+
 void on_environment_created(void*) {
   const std::string& profile = profile_folder_path;
   const Profile state = prepare_profile(profile);
@@ -380,7 +449,7 @@ void on_environment_created(void*) {
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, PAGE_SCHEME);
 
   host_state = WebViewHostState::controller_requested;
-  post_to_ui_thread(on_controller_created, nullptr);
+  compile_navigation_filter();
 }
 
 }  // namespace
