@@ -36,7 +36,7 @@ Caller caller_of(std::optional<uid_t> peer, uid_t self) {
   return Caller::other_user;
 }
 
-std::optional<std::string> served_host(std::string_view host, int port) {
+std::optional<std::string> served_host(std::string_view host, std::optional<int> port) {
   // The port follows the name, or the closing bracket of an IPv6 address.
   std::size_t port_at = std::string_view::npos;
   if (!host.empty() && host.front() == '[') {
@@ -48,7 +48,7 @@ std::optional<std::string> served_host(std::string_view host, int port) {
   const std::string_view name = host.substr(0, port_at);
   const std::string_view port_part =
       port_at == std::string_view::npos ? std::string_view() : host.substr(port_at);
-  if (!port_part.empty() && port_part != ":" + std::to_string(port)) return std::nullopt;
+  if (port && !port_part.empty() && port_part != ":" + std::to_string(*port)) return std::nullopt;
   std::string canonical;
   if (equals_ignoring_case(name, "localhost") || equals_ignoring_case(name, "localhost.")) {
     canonical = "localhost";

@@ -23,8 +23,9 @@ Caller caller_of(std::optional<uid_t> peer, uid_t self);
 // The Host header as the printer serves it: "localhost", "localhost.", "127.0.0.1" or "[::1]"
 // (names in any case), each alone or with ":<port>", given back as "localhost", "127.0.0.1" or
 // "[::1]" with ":<port>" when it had one. Absent for anything else, an empty header included:
-// a web page on a name that leads to this machine must not reach the printer.
-std::optional<std::string> served_host(std::string_view host, int port);
+// a web page on a name that leads to this machine must not reach the printer. port absent takes
+// any port, as on the local socket, whose clients name the port of their URI.
+std::optional<std::string> served_host(std::string_view host, std::optional<int> port);
 
 // Whether caller may make an IPP request of operation with this requesting-user-name (absent
 // when the request names nobody). Everyone may ask for the printer's attributes; this user may

@@ -45,24 +45,33 @@ Function library_function(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-// True for a connection the printer accepted: on its port, or on the framework's local socket.
-// The program's other uses of libcups are clients and pass untouched.
-bool printer_connection(http_t* http) {
+// Where a connection reached the printer.
+enum class Door { none, tcp, local_socket };
+
+// The printer's door of a connection: its port, its framework's local socket, or none for the
+// program's other uses of libcups, which are clients and pass untouched.
+Door printer_door(http_t* http) {
   sockaddr_storage local{};
   socklen_t length = sizeof local;
-  if (getsockname(httpGetFd(http), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    return false;
+  const int port = printer_port.load();
+  if (port == 0 ||
+      getsockname(httpGetFd(http), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return Door::none;
   }
   switch (local.ss_family) {
     case AF_UNIX:
-      return printer_port.load() != 0 && length > offsetof(sockaddr_un, sun_path) &&
-             reinterpret_cast<const sockaddr_un&>(local).sun_path[0] != '\0';
+      return length > offsetof(sockaddr_un, sun_path) &&
+                     reinterpret_cast<const sockaddr_un&>(local).sun_path[0] != '\0'
+                 ? Door::local_socket
+                 : Door::none;
     case AF_INET:
-      return ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port) == printer_port.load();
+      return ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port) == port ? Door::tcp
+                                                                                 : Door::none;
     case AF_INET6:
-      return ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port) == printer_port.load();
+      return ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port) == port ? Door::tcp
+                                                                                   : Door::none;
     default:
-      return false;
+      return Door::none;
   }
 }
 
@@ -100,10 +109,11 @@ std::string uid_text(const ConnectionPeer& peer) {
   return peer.uid ? "uid " + std::to_string(*peer.uid) : "an unknown user";
 }
 
-// The request whose header was just read may go on to the framework.
-bool header_admitted(http_t* http) {
+// The request whose header was just read at door may go on to the framework.
+bool header_admitted(http_t* http, Door door) {
   const char* host = text_or_empty(httpGetField(http, HTTP_FIELD_HOST));
-  const std::optional<std::string> served = served_host(host, printer_port.load());
+  const std::optional<std::string> served =
+      served_host(host, door == Door::tcp ? std::optional<int>(printer_port.load()) : std::nullopt);
   if (!served) {
     log_printf(u"[printer] Refused a request for host \"%s\" from %s: only localhost is served",
                host, connection_peer(httpGetFd(http)).address);
@@ -139,16 +149,15 @@ bool answer_refused_request(pappl_client_t* client, void* data) {
 http_status_t httpUpdate(http_t* http) {
   static const auto next = library_function<http_status_t (*)(http_t*)>("httpUpdate");
   const http_status_t status = next(http);
-  if (status != HTTP_STATUS_OK || !printer_connection(http) || header_admitted(http)) {
-    return status;
-  }
-  return HTTP_STATUS_BAD_REQUEST;
+  if (status != HTTP_STATUS_OK) return status;
+  const Door door = printer_door(http);
+  return door == Door::none || header_admitted(http, door) ? status : HTTP_STATUS_BAD_REQUEST;
 }
 
 ipp_state_t ippRead(http_t* http, ipp_t* ipp) {
   static const auto next = library_function<ipp_state_t (*)(http_t*, ipp_t*)>("ippRead");
   const ipp_state_t state = next(http, ipp);
-  if (state != IPP_STATE_DATA || http == nullptr || !printer_connection(http)) return state;
+  if (state != IPP_STATE_DATA || http == nullptr || printer_door(http) == Door::none) return state;
   const ipp_op_t operation = ippGetOperation(ipp);
   const ConnectionPeer peer = connection_peer(httpGetFd(http));
   const char* user =
