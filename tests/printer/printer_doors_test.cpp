@@ -303,6 +303,10 @@ TEST(PrinterDoors, OnlyThisUserUsesThePrinterOthersOnlyAskWhatItIs) {
       EXPECT_NE(run.output.find(c.as_this_user), std::string::npos) << c.operation << run.output;
     }
   }
+  // Nor does another user get anything but IPP answers: a plain web request is refused.
+  const std::string get = "curl -s -o /dev/null -w %{http_code} http" + IPV4_BASE.substr(3) + "/";
+  EXPECT_EQ(run_command(AS_OTHER_USER + get), "400");
+  EXPECT_EQ(run_command(get), "404");
   // Nothing of the other user's was printed, and the user's job still waits, until the user
   // cancels it; the one printer is still there, unchanged and idle.
   const IpptoolRun state =
