@@ -3,6 +3,8 @@
 #include "bridge/web_view_host.h"
 
 #include <glib/gstdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <deque>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "bridge/page_files.h"
 #include "bridge/page_script.h"
 #include "core/config.h"
+#include "core/folder_listing.h"
 #include "core/folders.h"
 #include "core/log.h"
 #include "core/text.h"
@@ -27,6 +30,16 @@ namespace {
 // Memory limit of each of the page's web and network processes, in MB.
 constexpr unsigned PAGE_PROCESS_MEMORY_LIMIT_MB = 512;
 
+// Top-frame documents from the web are blocked before any request for them goes out; the failed
+// load then hands the address to the system browser. Frames inside the page are not touched.
+constexpr char TOP_FRAME_WEB_FILTER[] =
+    R"([{"trigger":{"url-filter":"^https?:","resource-type":["document"],)"
+    R"("load-context":["top-frame"]},"action":{"type":"block"}}])";
+
+// WebKit's policy error for a load that a content filter blocked ("The URL was blocked by a
+// content blocker"); WebKitGTK's list of policy errors does not name it.
+constexpr int BLOCKED_BY_CONTENT_FILTER = 104;
+
 // A page whose web process dies is loaded again at most this often within RELOAD_PERIOD, so that
 // a crash loop does not spin.
 constexpr std::size_t MAX_RELOADS = 3;
@@ -37,6 +50,8 @@ WebViewHostState host_state = WebViewHostState::no_browser;
 std::string profile_folder_path;
 WebKitWebContext* web_context = nullptr;
 WebKitWebView* web_view = nullptr;
+// The compiled filter of top-frame web documents; null when it could not be made.
+WebKitUserContentFilter* top_frame_filter = nullptr;
 // The top frame's committed document is one of the ui folder: only then do scripts run in it.
 bool top_document_ours = false;
 std::string loaded_address;
@@ -150,8 +165,15 @@ bool document_scheme(const char* uri) {
 }
 
 // A failed load of anything but the page shows no error document in its place: the page stays.
-gboolean keep_page_on_failure(WebKitWebView*, WebKitLoadEvent, const char* uri, GError*, gpointer) {
-  return uri != nullptr && !address_in_ui_folder(uri);
+// A web address the filter stopped before it was asked for goes to the system browser.
+gboolean keep_page_on_failure(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
+                              gpointer) {
+  if (uri == nullptr || address_in_ui_folder(uri)) return FALSE;
+  if (error != nullptr && error->domain == WEBKIT_POLICY_ERROR &&
+      error->code == BLOCKED_BY_CONTENT_FILTER) {
+    refuse_navigation(u"Navigation", uri);
+  }
+  return TRUE;
 }
 
 // The address a navigation or new-window decision is about.
@@ -161,8 +183,10 @@ const char* navigation_uri(WebKitPolicyDecision* decision) {
   return webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
 }
 
-// The top frame shows only documents of the ui folder, and no new windows are opened. Frames
-// inside the page load what they like; they cannot reach the bridge.
+// The top frame shows only documents of the ui folder, and no new windows are opened: a web
+// document is stopped by the filter before it is asked for (see keep_page_on_failure), any other
+// document (a file elsewhere, data:) when its response arrives. Frames inside the page load what
+// they like; they cannot reach the bridge.
 gboolean decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
                        WebKitPolicyDecisionType type, gpointer) {
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
@@ -263,6 +287,9 @@ void on_channel_message(WebKitUserContentManager*, WebKitJavascriptResult* resul
 
 WebKitUserContentManager* make_content_manager() {
   WebKitUserContentManager* content = webkit_user_content_manager_new();
+  if (top_frame_filter != nullptr) {
+    webkit_user_content_manager_add_filter(content, top_frame_filter);
+  }
   const std::string page_script =
       bridge_prelude_script() + "\n" +
       wide_to_utf8(document_script(app_config().app_version)).value_or("");
@@ -319,9 +346,71 @@ void on_controller_created(void*) {
   webkit_web_view_load_uri(view, loaded_address.c_str());
 }
 
+enum class Profile { cannot_be_made, private_to_user, not_used };
+
+// The profile folder may hold the page's token: it is used only when it is a folder of the user's
+// that, with everything in it, the user alone can enter; otherwise the page runs without
+// persistent storage.
+Profile prepare_profile(const std::string& profile) {
+  struct stat link {};
+  const bool is_link = lstat(profile.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  if (!is_link && !create_folder_with_parents(profile)) return Profile::cannot_be_made;
+  const std::optional<std::string> fault = make_folder_tree_private(profile);
+  if (!fault) return Profile::private_to_user;
+  log_printf(
+      u"[webview] The profile folder is not used: %s; the page runs without persistent "
+      u"storage",
+      *fault);
+  return Profile::not_used;
+}
+
+// Removes the filter store's folder and the files in it.
+void remove_filter_store(const std::string& folder) {
+  {
+    FolderListing listing(folder);
+    while (const char* name = listing.next()) unlinkat(listing.fd(), name, 0);
+  }
+  rmdir(folder.c_str());
+}
+
+// The filter is compiled; the view is made with it. Its store is not needed after the compile,
+// which keeps the filter in memory.
+void on_filter_saved(GObject* store, GAsyncResult* result, gpointer folder) {
+  std::unique_ptr<std::string> store_folder(static_cast<std::string*>(folder));
+  GError* error = nullptr;
+  top_frame_filter = webkit_user_content_filter_store_save_finish(
+      WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+  if (top_frame_filter == nullptr) {
+    log_printf(u"[webview] The navigation filter cannot be made: %s",
+               error != nullptr ? error->message : "");
+    g_clear_error(&error);
+  }
+  g_object_unref(store);
+  remove_filter_store(*store_folder);
+  on_controller_created(nullptr);
+}
+
+// Compiles the filter of top-frame web documents in a private folder of its own, then goes on
+// to create the view.
+void compile_navigation_filter() {
+  gchar* folder = g_dir_make_tmp("telvana-filter-XXXXXX", nullptr);
+  if (folder == nullptr) {
+    log_printf(u"[webview] The navigation filter cannot be made: no temporary folder");
+    post_to_ui_thread(on_controller_created, nullptr);
+    return;
+  }
+  WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder);
+  GBytes* rules = g_bytes_new_static(TOP_FRAME_WEB_FILTER, sizeof TOP_FRAME_WEB_FILTER - 1);
+  webkit_user_content_filter_store_save(store, "top-frame-web", rules, nullptr, on_filter_saved,
+                                        new std::string(folder));
+  g_bytes_unref(rules);
+  g_free(folder);
+}
+
 void on_environment_created(void*) {
   const std::string& profile = profile_folder_path;
-  if (!create_folder_with_parents(profile)) {
+  const Profile state = prepare_profile(profile);
+  if (state == Profile::cannot_be_made) {
     log_printf(u"[webview] Cannot create the profile folder %s", profile);
     fail_creation(
         u"Could not create the web view environment.\nPlease install the WebKitGTK 4.1 library "
@@ -334,18 +423,23 @@ void on_environment_created(void*) {
   WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
   webkit_memory_pressure_settings_set_memory_limit(pressure, PAGE_PROCESS_MEMORY_LIMIT_MB);
   webkit_website_data_manager_set_memory_pressure_settings(pressure);
-  WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
-      "base-data-directory", profile.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+  const bool persistent = state == Profile::private_to_user;
+  WebKitWebsiteDataManager* data =
+      persistent ? webkit_website_data_manager_new("base-data-directory", profile.c_str(),
+                                                   "base-cache-directory", cache.c_str(), nullptr)
+                 : webkit_website_data_manager_new_ephemeral();
   web_context =
       WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
                                       "memory-pressure-settings", pressure, nullptr));
   webkit_memory_pressure_settings_free(pressure);
   // The page is local and stays one page: no back-forward page cache, no memory cache.
   webkit_web_context_set_cache_model(web_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-  const std::string cookies = profile + "/cookies.sqlite";
-  webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(data),
-                                               cookies.c_str(),
-                                               WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  if (persistent) {
+    const std::string cookies = profile + "/cookies.sqlite";
+    webkit_cookie_manager_set_persistent_storage(
+        webkit_website_data_manager_get_cookie_manager(data), cookies.c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  }
   g_object_unref(data);
 
   webkit_web_context_register_uri_scheme(web_context, PAGE_SCHEME, serve_page_file, nullptr,
@@ -355,7 +449,7 @@ void on_environment_created(void*) {
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, PAGE_SCHEME);
 
   host_state = WebViewHostState::controller_requested;
-  post_to_ui_thread(on_controller_created, nullptr);
+  compile_navigation_filter();
 }
 
 }  // namespace

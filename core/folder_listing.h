@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 
 #include <memory>
 #include <string>
@@ -12,6 +13,10 @@
 class FolderListing {
  public:
   explicit FolderListing(const std::string& folder) : dir_(opendir(folder.c_str()), closedir) {}
+
+  // The entries of the folder open as folder_fd, which stays open and the caller's.
+  explicit FolderListing(int folder_fd)
+      : dir_(fdopendir(fcntl(folder_fd, F_DUPFD_CLOEXEC, 0)), closedir) {}
 
   // Whether the folder could be opened; a listing that is not open has no entries.
   bool is_open() const { return dir_ != nullptr; }

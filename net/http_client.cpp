@@ -316,6 +316,12 @@ bool has_line_break_or_nul(std::u16string_view text) {
   return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
 }
 
+bool token_url_unencrypted(std::u16string_view url) {
+  const auto parsed = parse_http_url(url);
+  const auto* target = std::get_if<HttpUrl>(&parsed);
+  return target != nullptr && plain_http_off_this_machine(*target);
+}
+
 std::optional<std::string_view> http_body_text(const HttpResult& result) {
   if (!result.body) return std::nullopt;
   const std::string_view body = *result.body;

@@ -25,6 +25,14 @@ inline constexpr const char* URL_CONTROL_ERROR = "URL contains CR, LF or NUL";
 // The failure text of http_get for a response body over the limit.
 inline constexpr const char* GET_TOO_LARGE_ERROR = "Response too large (over 16 MiB)";
 
+// The failure text of a request carrying the user's token to plain http off this machine, which
+// is refused before anything is sent.
+inline constexpr const char* PLAIN_HTTP_TOKEN_ERROR =
+    "Refused: the token is sent only over https, or plain http to this machine";
+
+// True when url is a plain http address off this machine, where the user's token may not go.
+bool token_url_unencrypted(std::u16string_view url);
+
 // True when text holds CR, LF or NUL: it cannot go into a request line or header value.
 bool has_line_break_or_nul(std::u16string_view text);
 

@@ -1,8 +1,11 @@
 // Parsing the URL of one exchange.
 #include "net/http_url.h"
 
+#include <arpa/inet.h>
+
 #include <string>
 
+#include "core/ascii_case.h"
 #include "core/text.h"
 
 namespace {
@@ -52,4 +55,19 @@ bool same_origin(const HttpUrl& a, const HttpUrl& b) {
          url_part(a.parts.get(), CURLUPART_HOST) == url_part(b.parts.get(), CURLUPART_HOST) &&
          url_part(a.parts.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT) ==
              url_part(b.parts.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+}
+
+bool plain_http_off_this_machine(const HttpUrl& url) {
+  if (url.secure) return false;
+  const std::string host = url_part(url.parts.get(), CURLUPART_HOST);
+  // curl itself takes "localhost" to the loopback addresses, never to the name service.
+  if (equals_ignoring_case(host, "localhost")) return false;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) != 127;
+  in6_addr v6{};
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+      inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1) {
+    return !IN6_IS_ADDR_LOOPBACK(&v6);
+  }
+  return true;
 }

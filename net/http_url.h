@@ -29,3 +29,7 @@ std::variant<HttpUrl, CURLcode> parse_http_url(std::u16string_view url);
 
 // True when a and b have the same scheme, host and port (a default port counts as given).
 bool same_origin(const HttpUrl& a, const HttpUrl& b);
+
+// True when url is plain http to a host that is not this machine ("localhost", 127.0.0.0/8,
+// ::1): what is sent there crosses the network unencrypted.
+bool plain_http_off_this_machine(const HttpUrl& url);

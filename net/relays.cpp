@@ -1,6 +1,7 @@
 // The token relay and the page's GET relay: one exchange each on the page's behalf.
 #include <string>
 
+#include "core/log.h"
 #include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
@@ -23,9 +24,16 @@ void token_relay_worker(std::unique_ptr<BridgeRequest> request) {
   const std::string form = wide_to_utf8(request->second).value_or("");
   request.reset();
 
+  auto result = std::make_unique<TokenResult>();
+  // The form carries the user's token or the grant that yields one.
+  if (token_url_unencrypted(url)) {
+    log_printf(u"[postToken] Refused: the token is not sent unencrypted to %s", url);
+    result->error = utf8_to_wide(PLAIN_HTTP_TOKEN_ERROR);
+    post_token_result(std::move(result));
+    return;
+  }
   const HttpResult http = http_post(url, FORM_CONTENT_TYPE, form, false);
   const std::optional<std::string_view> body = http_body_text(http);
-  auto result = std::make_unique<TokenResult>();
   if (http.error) {
     result->error = utf8_to_wide(*http.error);
   } else if (http.status < 200 || http.status > 299) {

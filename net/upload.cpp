@@ -139,6 +139,12 @@ void upload_worker(std::unique_ptr<BridgeRequest> request) {
     post_upload_error(path, TOKEN_CONTROL_ERROR);
     return;
   }
+  // Plain http would carry the token across the network for anyone on the way to read.
+  if (token_url_unencrypted(url)) {
+    log_printf(u"[uploadPrintedFile] Refused: the token is not sent unencrypted to %s", url);
+    post_upload_error(path, *utf8_to_wide(PLAIN_HTTP_TOKEN_ERROR));
+    return;
+  }
   OpenedFile opened;
   if (!open_printed_file(path, opened)) {
     post_upload_error(path, CANNOT_READ_FILE);

@@ -22,6 +22,8 @@
 #include "printer/job_request_options.h"
 #include "printer/output_space.h"
 #include "printer/pappl_job_thread_fault.h"
+#include "printer/pappl_log_escaping.h"
+#include "printer/pappl_request_door.h"
 #include "printer/printer_pages.h"
 
 namespace {
@@ -159,6 +161,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
 
   const char* log_file = std::getenv("TELVANA_LOG_FILE");
   const pappl_loglevel_t log_level = printer_log_level(std::getenv("TELVANA_LOG_LEVEL"));
+  set_framework_log_level(log_level);
 
   // TLS cannot get credentials on this loopback-only printer, and the raw socket port would
   // listen on every interface, so both stay off.
@@ -179,6 +182,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
     return nullptr;
   }
   papplSystemSetAuthCallback(system, nullptr, refuse_administration, nullptr);
+  open_request_door(system, PRINTER_IPP_PORT);
   papplSystemSetPrinterDrivers(system, 1, fax_drivers, nullptr, nullptr, fax_driver_callback, data);
   papplSystemSetContact(system, &contact);
   // The framework's own registration of these names is replaced by the announcement on the

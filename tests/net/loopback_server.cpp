@@ -151,11 +151,12 @@ void drain_until_closed(int fd) {
   }
 }
 
-RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
+RawServer::RawServer(Handler handler, std::string address_text)
+    : handler_(std::move(handler)), address_(std::move(address_text)) {
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, address_.c_str(), &address.sin_addr);
   bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
   listen(listen_fd_, 16);
   socklen_t length = sizeof address;
@@ -174,7 +175,7 @@ RawServer::~RawServer() {
 }
 
 std::string RawServer::url(std::string_view target) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
+  return "http://" + address_ + ":" + std::to_string(port_) + std::string(target);
 }
 
 void RawServer::run() {

@@ -45,24 +45,26 @@ void wait_readable(int fd);
 // Reads and drops whatever arrives on fd until the peer closes it.
 void drain_until_closed(int fd);
 
-// Accepts connections on 127.0.0.1 and hands each, in turn, to handler on the server's thread;
-// the connection is closed when handler returns (with a reset when data was left unread).
+// Accepts connections on 127.0.0.1 (or another IPv4 address of the network it is made in) and
+// hands each, in turn, to handler on the server's thread; the connection is closed when handler
+// returns (with a reset when data was left unread).
 class RawServer {
  public:
   using Handler = std::function<void(int fd, int connection)>;
-  explicit RawServer(Handler handler);
+  explicit RawServer(Handler handler, std::string address = "127.0.0.1");
   ~RawServer();
   RawServer(const RawServer&) = delete;
   RawServer& operator=(const RawServer&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>" + target.
+  // "http://<address>:<port>" + target.
   std::string url(std::string_view target) const;
   int connections() const { return connections_.load(); }
 
  private:
   void run();
   Handler handler_;
+  std::string address_;
   int listen_fd_ = -1;
   int stop_pipe_[2] = {-1, -1};
   int port_ = 0;

@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
+#include "tests/e2e/private_network.h"
 #include "tests/net/lib_server.h"
 #include "tests/net/loopback_server.h"
 #include "tests/net/page_capture.h"
@@ -354,6 +355,85 @@ TEST_F(UploadTest, OversizedAnswersAndLineBreaksFailBeforeAnythingIsKept) {
   EXPECT_EQ(server.connections(), connections);
   EXPECT_NE(log_text().find("[uploadPrintedFile] Refused: the token contains CR, LF or NUL"),
             std::string::npos);
+}
+
+TEST_F(UploadTest, TheTokenGoesOverPlainHttpOnlyWithinThisMachine) {
+  // A network of the test's own, with a link to another host.
+  if (!enter_private_network()) GTEST_SKIP() << "another host needs root";
+  OtherHost other;
+  ASSERT_TRUE(other.started()) << other.output();
+  const std::string path = output_ + "/job.pdf";
+  ASSERT_TRUE(write_file(path, "%PDF"));
+  const auto answer = [](int fd, int) {
+    if (read_request(fd)) send_text(fd, http_response(201, "{\"path\":\"p\"}"));
+  };
+  RawServer here(answer);
+  std::unique_ptr<RawServer> there;
+  {
+    const OtherHost::Visit visit(other);
+    ASSERT_TRUE(visit.entered());
+    there = std::make_unique<RawServer>(answer, "10.77.0.2");
+  }
+  const std::u16string refused = wide(PLAIN_HTTP_TOKEN_ERROR);
+  const std::u16string body = u"{\"path\":\"p\"}";
+  const struct {
+    Worker worker;
+    std::string url;
+    std::u16string script;
+  } cases[] = {
+      {upload_worker, there->url("/upload"),
+       PageCapture::upload_script(wide(path), std::nullopt, refused)},
+      {token_relay_worker, there->url("/token"), PageCapture::token_script(std::nullopt, refused)},
+      // The other host is there: a GET, which carries no token, reaches it.
+      {http_get_relay_worker, there->url("/page"),
+       PageCapture::http_get_script(u"g", body, std::nullopt)},
+      {upload_worker, here.url("/upload"),
+       PageCapture::upload_script(wide(path), u"p", std::nullopt)},
+      {upload_worker, "http://localhost:" + std::to_string(here.port()) + "/upload",
+       PageCapture::upload_script(wide(path), u"p", std::nullopt)},
+      {token_relay_worker, here.url("/token"), PageCapture::token_script(body, std::nullopt)},
+  };
+  for (const auto& c : cases) {
+    auto request = std::make_unique<BridgeRequest>();
+    if (c.worker == upload_worker) {
+      request->first = wide(path);
+      request->second = wide(TOKEN);
+      request->third = wide(c.url);
+    } else if (c.worker == token_relay_worker) {
+      request->first = wide(c.url);
+      request->second = u"a=b";
+    } else {
+      request->first = u"g";
+      request->second = wide(c.url);
+    }
+    const auto events = page_.run_worker(c.worker, std::move(request));
+    ASSERT_EQ(events.size(), 1u) << c.url;
+    EXPECT_EQ(events[0].text, c.script) << c.url;
+  }
+  // Nothing but the GET arrived there; every refusal is in the log.
+  EXPECT_EQ(there->connections(), 1);
+  EXPECT_EQ(here.connections(), 3);
+  const std::string log = log_text();
+  EXPECT_NE(log.find("[uploadPrintedFile] Refused: the token is not sent unencrypted to " +
+                     there->url("/upload")),
+            std::string::npos)
+      << log;
+  EXPECT_NE(
+      log.find("[postToken] Refused: the token is not sent unencrypted to " + there->url("/token")),
+      std::string::npos)
+      << log;
+  // What counts as this machine.
+  for (const auto& [url, off_machine] : std::initializer_list<std::pair<const char*, bool>>{
+           {"http://LOCALHOST:1/", false},
+           {"http://127.255.0.9/", false},
+           {"http://[::1]:8/x", false},
+           {"https://fax.example.com/", false},
+           {"http://fax.example.com/", true},
+           {"http://localhost.fax.example.com/", true},
+           {"http://[::ffff:127.0.0.1]/", true},
+           {"http://10.0.0.1/", true}}) {
+    EXPECT_EQ(token_url_unencrypted(wide(url)), off_machine) << url;
+  }
 }
 
 TEST_F(UploadTest, FailedExchangeGivesItsFailureText) {

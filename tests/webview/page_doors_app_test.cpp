@@ -79,7 +79,9 @@ TEST_F(PageDoors, TheViewShowsOnlyThePageAndHandsWebAddressesToTheBrowser) {
       {"assign?" + foreign, "Navigation refused, opened in the system browser: " + foreign,
        foreign},
       {"assign?" + service.url("/redirect?to=") + foreign,
-       "Navigation refused, opened in the system browser: " + foreign, foreign},
+       "Navigation refused, opened in the system browser: " + service.url("/redirect?to=") +
+           foreign,
+       service.url("/redirect?to=") + foreign},
       {"blank?" + foreign, "New window refused, opened in the system browser: " + foreign, foreign},
       {"blank?smb://host/share", "New window refused: smb://host/share", ""},
       {"link?smb://host/share", "Navigation refused: smb://host/share", ""},
@@ -94,8 +96,9 @@ TEST_F(PageDoors, TheViewShowsOnlyThePageAndHandsWebAddressesToTheBrowser) {
     EXPECT_TRUE(wait_until([&] { return opened() == expected_opened; })) << c.command << opened();
   }
   // The page is still the one shown: it takes the next hand-off, and no foreign document ever
-  // sent a message or received a delivery.
+  // sent a message or received a delivery; the foreign server never heard of the view at all.
   ASSERT_TRUE(command("alive"));
+  EXPECT_EQ(service.requests(), "");
   EXPECT_EQ(count_of(app.log(), "message from a foreign page"), 0u);
   EXPECT_EQ(count_of(app.log(), "dropped"), 0u);
 }
@@ -174,6 +177,10 @@ TEST_F(PageDoors, APageWhoseWebProcessDiesIsLoadedAgainAFewTimes) {
       EXPECT_TRUE(log_has("[webview] Web process crashed; loading the page again\n", death));
       EXPECT_TRUE(log_has("[JS] log: page ready\n", death + 1)) << app.log();
       EXPECT_TRUE(log_has("[JS] log: printed " + waiting + "\n", death + 1));
+      // The new web process keeps the view's doors: a web document is still never asked for.
+      const std::string foreign = service.url("/foreign.html");
+      ASSERT_TRUE(command("assign?" + foreign));
+      EXPECT_TRUE(log_has("Navigation refused, opened in the system browser: " + foreign, death));
     } else {
       EXPECT_TRUE(
           log_has("[webview] Web process crashed; reloaded 3 times within a minute, not again\n"));
@@ -181,6 +188,7 @@ TEST_F(PageDoors, APageWhoseWebProcessDiesIsLoadedAgainAFewTimes) {
   }
   EXPECT_TRUE(app.running());
   EXPECT_EQ(count_of(app.log(), "[JS] log: page ready\n"), 4u);
+  EXPECT_EQ(service.requests(), "");
 }
 
 }  // namespace
