@@ -111,6 +111,14 @@ std::string uid_text(const ConnectionPeer& peer) {
 }
 
 // The request whose header was just read at door may go on to the framework.
+// The peer of the IPP request whose header the calling thread read last: the framework reads a
+// request's header and its IPP message on one thread.
+struct HeaderPeer {
+  const http_t* http = nullptr;
+  ConnectionPeer peer;
+};
+thread_local HeaderPeer header_peer;
+
 bool header_admitted(http_t* http, Door door) {
   const char* host = text_or_empty(httpGetField(http, HTTP_FIELD_HOST));
   const std::optional<std::string> served =
@@ -124,12 +132,15 @@ bool header_admitted(http_t* http, Door door) {
   // The framework itself knows only some of the forms, and builds its answers' URIs from it.
   if (*served != host) httpSetField(http, HTTP_FIELD_HOST, served->c_str());
   const char* method = method_name(httpGetState(http));
+  const ConnectionPeer peer = connection_peer(httpGetFd(http));
   if (std::strcmp(method, "POST") == 0 &&
       std::strcmp(text_or_empty(httpGetField(http, HTTP_FIELD_CONTENT_TYPE)), "application/ipp") ==
           0) {
-    return true;  // its IPP message is looked at once it is read
+    // Its IPP message is looked at once it is read; the peer is known now, while the connection
+    // surely stands (a client may be gone by then, its request still to be read).
+    header_peer = {http, peer};
+    return true;
   }
-  const ConnectionPeer peer = connection_peer(httpGetFd(http));
   if (caller_of(peer.uid, geteuid()) == Caller::this_user) return true;
   log_printf(u"[printer] Refused %s from %s over %s: only this user may use the printer", method,
              uid_text(peer), peer.address);
@@ -161,7 +172,9 @@ ipp_state_t ippRead(http_t* http, ipp_t* ipp) {
   const ipp_state_t state = next(http, ipp);
   if (state != IPP_STATE_DATA || http == nullptr || printer_door(http) == Door::none) return state;
   const ipp_op_t operation = ippGetOperation(ipp);
-  const ConnectionPeer peer = connection_peer(httpGetFd(http));
+  const ConnectionPeer peer =
+      header_peer.http == http ? header_peer.peer : connection_peer(httpGetFd(http));
+  header_peer = {};
   const char* user =
       ippGetString(ippFindAttribute(ipp, "requesting-user-name", IPP_TAG_NAME), 0, nullptr);
   const std::optional<std::string_view> named =
