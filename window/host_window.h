@@ -7,7 +7,8 @@
 #include <string_view>
 
 // Creates the window "Telvana Print-to-Fax" (app id "TelvanaPrintApp"), 514 x 442 logical
-// pixels centred on the primary screen, shown unless show is false. UI thread, once.
+// pixels centred on the primary screen (on Wayland where the compositor places it), shown
+// unless show is false. UI thread, once.
 void create_host_window(bool show);
 
 // The process-wide window; null until create_host_window.
@@ -17,7 +18,8 @@ GtkWindow* host_window();
 void host_window_set_page_view(GtkWidget* view);
 
 // Resizes the page area to width x height logical pixels (title bar not included), keeping the
-// window's left and bottom edges; the user cannot resize it.
+// window's left and bottom edges where it places itself (X11; on Wayland the compositor keeps
+// its top-left corner); the user cannot resize it.
 void resize_host_window(int width, int height);
 
 // Sets the background and title-bar colour from "#RRGGBB" text; other text is ignored.
