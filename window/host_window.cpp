@@ -279,6 +279,8 @@ void host_window_set_page_view(GtkWidget* view) {
   gtk_widget_set_vexpand(view, TRUE);
   gtk_box_pack_start(GTK_BOX(state.content), view, TRUE, TRUE, 0);
   gtk_widget_show(view);
+  // The page takes the keys whenever the window has the focus (the bar takes none).
+  gtk_widget_grab_focus(view);
 }
 
 void resize_host_window(int width, int height) {

@@ -14,7 +14,8 @@ void create_host_window(bool show);
 // The process-wide window; null until create_host_window.
 GtkWindow* host_window();
 
-// Places the page's view below the title bar, filling the rest of the window.
+// Places the page's view below the title bar, filling the rest of the window, and gives it the
+// keyboard focus within the window.
 void host_window_set_page_view(GtkWidget* view);
 
 // Resizes the page area to width x height logical pixels (title bar not included), keeping the
