@@ -1,6 +1,8 @@
 // The frameless host window: creation, title-bar events, layouts, colour and DPI changes.
 #include "window/host_window.h"
 
+#include <string>
+
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
@@ -298,14 +300,21 @@ void set_window_background(std::optional<std::u16string_view> text) {
   if (state.window != nullptr) gtk_widget_queue_draw(GTK_WIDGET(state.window));
 }
 
-void bring_host_window_to_front() {
+void bring_host_window_to_front(std::optional<std::string_view> activation_token) {
   if (state.window == nullptr) return;
   GtkWidget* widget = GTK_WIDGET(state.window);
   // The request comes from no input of ours (a document was printed, another instance
-  // started): window managers that prevent focus stealing compare its time with the user's
+  // started). A Wayland compositor gives the focus only for an activation token from the
+  // user's input elsewhere: the launcher's or the browser's that started the second instance,
+  // or the notification's. GTK presents the window with the token set here, at once when it is
+  // shown, else when it is shown below; on X11 the token ends the launcher's start-up notice.
+  if (activation_token) {
+    gtk_window_set_startup_id(state.window, std::string(*activation_token).c_str());
+  }
+  // X11 window managers that prevent focus stealing compare the request's time with the user's
   // last input in the focused application, and a missing or stale time loses. The server's
-  // present time is later than any input. A window left on another desktop is not
-  // activated there; it is moved to the one the user is on first, and to its own place on it.
+  // present time is later than any input. A window left on another desktop is not activated
+  // there; it is moved to the one the user is on first, and to its own place on it.
   guint32 time = GDK_CURRENT_TIME;
 #ifdef GDK_WINDOWING_X11
   GdkWindow* gdk_window = gtk_widget_get_window(widget);

@@ -27,8 +27,9 @@ void resize_host_window(int width, int height);
 void set_window_background(std::optional<std::u16string_view> text);
 
 // Shows, restores (de-iconifies), raises and focuses the window on the current desktop, also
-// against a window manager's focus-stealing prevention, then repaints it.
-void bring_host_window_to_front();
+// against a window manager's focus-stealing prevention, then repaints it. A Wayland compositor
+// lets it come forward only with activation_token (of a desktop launch or a notification).
+void bring_host_window_to_front(std::optional<std::string_view> activation_token = std::nullopt);
 
 // The title-bar strip at the top of the window; null until create_host_window.
 GtkWidget* host_title_bar();
