@@ -300,6 +300,11 @@ void set_window_background(std::optional<std::u16string_view> text) {
   if (state.window != nullptr) gtk_widget_queue_draw(GTK_WIDGET(state.window));
 }
 
+bool host_window_is_active() {
+  return state.window != nullptr && gtk_widget_get_visible(GTK_WIDGET(state.window)) &&
+         gtk_window_is_active(state.window);
+}
+
 void bring_host_window_to_front(std::optional<std::string_view> activation_token) {
   if (state.window == nullptr) return;
   GtkWidget* widget = GTK_WIDGET(state.window);

@@ -31,6 +31,9 @@ void set_window_background(std::optional<std::u16string_view> text);
 // lets it come forward only with activation_token (of a desktop launch or a notification).
 void bring_host_window_to_front(std::optional<std::string_view> activation_token = std::nullopt);
 
+// True while the window is shown and has the focus.
+bool host_window_is_active();
+
 // The title-bar strip at the top of the window; null until create_host_window.
 GtkWidget* host_title_bar();
 
