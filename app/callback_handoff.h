@@ -44,7 +44,8 @@ HandoffOutcome send_handoff(const std::string& socket_path, std::string_view fra
                             std::chrono::milliseconds answer_within = HANDOFF_ANSWER_WAIT);
 
 // The second start's hand-off: logs the command line, and sends its callback URL (or an empty
-// frame, which only brings the window forward) to the running instance.
+// frame, which only brings the window forward) with the activation token it was launched with
+// (XDG_ACTIVATION_TOKEN, else DESKTOP_STARTUP_ID) to the running instance.
 void handle_second_instance(const std::string& command_line);
 
 // The page call for a callback URL, the URL escaped for a single-quoted literal.
@@ -55,7 +56,8 @@ std::u16string callback_page_script(std::u16string_view url);
 void send_callback_to_page(std::u16string_view url);
 
 // The running instance's side of a hand-off: a payload that begins with "telvanaprinter://" goes
-// to the page, and in every case the window comes to the front. Returns the answer, 1. UI thread.
+// to the page, and in every case the window comes to the front, presented with the frame's
+// activation token when it has one. Returns the answer, 1. UI thread.
 int receive_callback_handoff(const HandoffFrame& frame);
 
 // Starts serving hand-offs on the socket in the runtime folder; called once the host window

@@ -1,10 +1,13 @@
-// The hand-off frame that carries a second start's callback URL to the running instance.
+// The hand-off frame that carries a second start's callback URL, and the activation token the
+// desktop launched it with, to the running instance.
 //
 // On the per-user socket a frame is, in host byte order (it never leaves the machine):
 //   8 bytes   dwData, unsigned; our sender writes 0 and the receiver does not examine it
 //   4 bytes   cbData, unsigned: the size of the payload in bytes
 //   cbData    the payload: UTF-16 text with its terminating NUL, 2 x (length + 1) bytes; none
-//             when there is no URL (cbData 0)
+//             when there is no URL and no token (cbData 0). An activation token follows the
+//             text's NUL as UTF-16 with a NUL of its own (the text is then empty when there is
+//             no URL); a frame without one is exactly the frame of the URL alone.
 // The receiver answers a frame it handled with 4 bytes, a signed 32-bit result (1), and closes
 // the connection; a frame it rejects gets no answer.
 #pragma once
@@ -28,10 +31,19 @@ struct HandoffFrame {
   std::uint32_t cb_data = 0;
   // The text up to the first NUL; absent when cbData is 0.
   std::optional<std::u16string> text;
+  // The activation token between the text's NUL and the next one; absent when there is none or
+  // it is not an activation token.
+  std::optional<std::string> activation_token;
 };
 
-// Encodes a frame: dwData 0 and the text with its NUL, or cbData 0 and no payload.
-std::string encode_handoff_frame(std::optional<std::u16string_view> text);
+// True for text a desktop gives as an activation token (xdg-activation, startup notification):
+// printable ASCII without spaces, not empty.
+bool is_activation_token(std::string_view text);
+
+// Encodes a frame: dwData 0 and the text with its NUL, then the token with its NUL when given,
+// or cbData 0 and no payload when neither is given.
+std::string encode_handoff_frame(std::optional<std::u16string_view> text,
+                                 std::optional<std::string_view> activation_token = std::nullopt);
 
 // How far the bytes received so far make a frame.
 enum class HandoffParseStatus { incomplete, complete, invalid };

@@ -111,7 +111,9 @@ std::string url_scheme_desktop_entry(std::string_view command) {
          std::string(URL_SCHEME_MIME_TYPE) +
          ";\n"
          "NoDisplay=true\n"
-         "Terminal=false\n";
+         "Terminal=false\n"
+         // The launch then carries an activation token, which the hand-off passes on.
+         "StartupNotify=true\n";
 }
 
 std::string mimeapps_with_scheme_default(std::string_view existing) {

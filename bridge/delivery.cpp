@@ -7,6 +7,7 @@
 
 #include "bridge/page_script.h"
 #include "core/text.h"
+#include "window/arrival_notice.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ std::u16string join(std::initializer_list<std::u16string_view> pieces) {
 }  // namespace
 
 void deliver_new_printed_file(std::unique_ptr<NewPrintedFile> notice) {
+  if (notice->arrived) notice_printed_document(notice->path);
   const std::u16string escaped = js_escape(notice->path);
   run_page_script(
       join({u"window.telvana&&typeof window.telvana._onNewPrintedFile==='function'&&"

@@ -5,7 +5,8 @@
 
 #include "platform/records.h"
 
-// Calls the page's _onNewPrintedFile with the path of a newly printed PDF. UI thread only.
+// Calls the page's _onNewPrintedFile with the path of a newly printed PDF; one printed now is
+// also announced should the window stay out of sight. UI thread only.
 void deliver_new_printed_file(std::unique_ptr<NewPrintedFile> notice);
 
 // Calls the page's _onUploadResult with JSON text: "path" and either "error" or "storagePath".

@@ -64,11 +64,13 @@ const char16_t* const EXISTING_FILE_LINE = u"[startFileWatcher] Existing file qu
 const char16_t* const NEW_FILE_LINE = u"[startFileWatcher] New file detected: %s";
 
 // Logs one report line with the bare name and posts the full path (folder, '/', name) to the
-// page. A notice the post cannot take is freed with its owner.
+// page, marked as printed now unless a listing at start found it. A notice the post cannot take
+// is freed with its owner.
 void report_file(const char16_t* line, const std::string& name) {
   log_printf(line, name);
   auto notice = std::make_unique<NewPrintedFile>();
   notice->path = app_config().output_folder + u"/" + *utf8_to_wide(name);
+  notice->arrived = line == NEW_FILE_LINE;
   post_new_printed_file(std::move(notice));
 }
 

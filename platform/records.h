@@ -29,6 +29,8 @@ struct TokenResult {
 // The full path of one printed PDF.
 struct NewPrintedFile {
   std::u16string path;
+  // Renamed into the folder while the program runs (printed now), not found by a listing.
+  bool arrived = false;
 };
 
 // Each posts its record to the UI thread, where the matching deliver_* routine turns it into

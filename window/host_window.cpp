@@ -1,6 +1,8 @@
 // The frameless host window: creation, title-bar events, layouts, colour and DPI changes.
 #include "window/host_window.h"
 
+#include <string>
+
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
@@ -23,8 +25,19 @@ struct HostWindow {
   int dpi = 96;
   int scale = 1;  // device pixels per GTK unit
   // Where the window is (device pixels). Kept here because GTK cannot tell it while hidden
-  // and reports it only after the window system has acted on a move.
+  // and reports it only after the window system has acted on a move. Only its size counts
+  // where the window does not place itself.
   WindowRect rect{0, 0, 0, 0};
+  // X11 lets the window place itself; a Wayland compositor places it, keeps its top-left
+  // corner through size changes and tells nobody where it is.
+  bool places_itself = true;
+  // GDK 3.24.38 on Wayland drops the pointer's leave when the window's surface is already gone
+  // (gdk/wayland/gdkdevice-wayland.c, pointer_handle_leave returns on a null surface), as it is
+  // once the window is hidden; shown again, the bar gets an enter at the pointer's last place
+  // in the old window, wherever the pointer is now, and the real enter is lost. So after a hide
+  // on Wayland, enters are not taken until a motion tells where the pointer is. A GDK that ends
+  // its pointer focus with the surface makes this flag unneeded.
+  bool enter_stale = false;
 };
 
 HostWindow state;  // UI thread only
@@ -53,7 +66,7 @@ void place_window(const WindowRect& rect) {
   gtk_window_set_geometry_hints(state.window, nullptr, &hints,
                                 static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
   gtk_window_resize(state.window, hints.min_width, hints.min_height);
-  gtk_window_move(state.window, to_units(rect.x), to_units(rect.y));
+  if (state.places_itself) gtk_window_move(state.window, to_units(rect.x), to_units(rect.y));
 }
 
 void update_title_bar_height() {
@@ -90,6 +103,7 @@ gboolean on_title_bar_draw(GtkWidget* widget, cairo_t* cr, gpointer) {
 }
 
 gboolean on_motion(GtkWidget*, GdkEventMotion* event, gpointer) {
+  state.enter_stale = false;
   set_hovered(button_at(event->x, event->y));
   return TRUE;
 }
@@ -97,7 +111,7 @@ gboolean on_motion(GtkWidget*, GdkEventMotion* event, gpointer) {
 // An enter counts as a motion at its point: the bar may come under a pointer at rest (the
 // window shown or grown there), and then no motion follows.
 gboolean on_enter(GtkWidget*, GdkEventCrossing* event, gpointer) {
-  set_hovered(button_at(event->x, event->y));
+  if (!state.enter_stale) set_hovered(button_at(event->x, event->y));
   return TRUE;
 }
 
@@ -140,6 +154,7 @@ gboolean on_delete(GtkWidget* widget, GdkEvent*, gpointer) {
 
 void on_unmap(GtkWidget*, gpointer) {
   state.hovered = CaptionButton::none;
+  state.enter_stale = !state.places_itself;
 }
 
 gboolean on_configure(GtkWidget* widget, GdkEventConfigure* event, gpointer) {
@@ -204,6 +219,11 @@ void create_host_window(bool show) {
   GdkMonitor* monitor = primary_monitor(display);
   state.scale = monitor != nullptr ? gdk_monitor_get_scale_factor(monitor) : 1;
   state.dpi = dpi_from_settings(state.scale, xft_dpi_setting());
+#ifdef GDK_WINDOWING_X11
+  state.places_itself = GDK_IS_X11_DISPLAY(display);
+#else
+  state.places_itself = false;
+#endif
 
   GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   state.window = GTK_WINDOW(widget);
@@ -261,6 +281,8 @@ void host_window_set_page_view(GtkWidget* view) {
   gtk_widget_set_vexpand(view, TRUE);
   gtk_box_pack_start(GTK_BOX(state.content), view, TRUE, TRUE, 0);
   gtk_widget_show(view);
+  // The page takes the keys whenever the window has the focus (the bar takes none).
+  gtk_widget_grab_focus(view);
 }
 
 void resize_host_window(int width, int height) {
@@ -278,19 +300,31 @@ void set_window_background(std::optional<std::u16string_view> text) {
   if (state.window != nullptr) gtk_widget_queue_draw(GTK_WIDGET(state.window));
 }
 
-void bring_host_window_to_front() {
+bool host_window_is_active() {
+  return state.window != nullptr && gtk_widget_get_visible(GTK_WIDGET(state.window)) &&
+         gtk_window_is_active(state.window);
+}
+
+void bring_host_window_to_front(std::optional<std::string_view> activation_token) {
   if (state.window == nullptr) return;
   GtkWidget* widget = GTK_WIDGET(state.window);
-  gtk_window_move(state.window, to_units(state.rect.x), to_units(state.rect.y));
   // The request comes from no input of ours (a document was printed, another instance
-  // started): window managers that prevent focus stealing compare its time with the user's
+  // started). A Wayland compositor gives the focus only for an activation token from the
+  // user's input elsewhere: the launcher's or the browser's that started the second instance,
+  // or the notification's. GTK presents the window with the token set here, at once when it is
+  // shown, else when it is shown below; on X11 the token ends the launcher's start-up notice.
+  if (activation_token) {
+    gtk_window_set_startup_id(state.window, std::string(*activation_token).c_str());
+  }
+  // X11 window managers that prevent focus stealing compare the request's time with the user's
   // last input in the focused application, and a missing or stale time loses. The server's
-  // present time is later than any input. A window left on another desktop is not
-  // activated there; it is moved to the one the user is on first.
+  // present time is later than any input. A window left on another desktop is not activated
+  // there; it is moved to the one the user is on first, and to its own place on it.
   guint32 time = GDK_CURRENT_TIME;
 #ifdef GDK_WINDOWING_X11
   GdkWindow* gdk_window = gtk_widget_get_window(widget);
   if (gdk_window != nullptr && GDK_IS_X11_WINDOW(gdk_window)) {
+    gtk_window_move(state.window, to_units(state.rect.x), to_units(state.rect.y));
     time = gdk_x11_get_server_time(gdk_window);
     gdk_x11_window_move_to_current_desktop(gdk_window);
   }

@@ -41,7 +41,11 @@ void on_display_closed(GdkDisplay*, gboolean, gpointer) {
 bool init_window_system() {
   g_set_prgname(WINDOW_CLASS);
   g_set_application_name(WINDOW_TITLE);
-  // X11 first: the window places itself on the screen, which Wayland does not allow.
+  // X11 first, wherever an X server runs (Xorg, or XWayland beside a Wayland compositor): there
+  // the window keeps its place when it is closed and shown again, and its bottom edge through
+  // the page's layouts, which no Wayland compositor lets a window do. Under a Wayland compositor
+  // it comes forward the same way on either, with the activation tokens of the desktop's
+  // launches and notifications. Without an X server, Wayland; GDK_BACKEND=wayland chooses it.
   gdk_set_allowed_backends("x11,*");
   if (!gtk_init_check(nullptr, nullptr)) {
     const char* display = std::getenv("DISPLAY");
@@ -49,7 +53,7 @@ bool init_window_system() {
     log_printf(u"[window] Cannot open the display %s; the window cannot be shown. Exiting.", name);
     std::fprintf(stderr,
                  "telvana-print: cannot open the display %s. Start an X server (for example "
-                 "Xvfb) and set DISPLAY.\n",
+                 "Xvfb) and set DISPLAY, or run it in a Wayland session (WAYLAND_DISPLAY).\n",
                  name.c_str());
     return false;
   }

@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     parse.frame.text->find(u'\0') != std::u16string::npos) {
     __builtin_trap();
   }
+  if (parse.frame.activation_token && !is_activation_token(*parse.frame.activation_token)) {
+    __builtin_trap();
+  }
   // Decoding is the same whole or in any two pieces the receiver might read them in.
   if (size > 0) {
     const HandoffParse part = parse_handoff_frame(bytes.substr(0, size / 2));

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace std::string_view_literals;
+
 std::string header(std::uint64_t dw_data, std::uint32_t cb_data) {
   std::string bytes(HANDOFF_HEADER_SIZE, '\0');
   std::memcpy(bytes.data(), &dw_data, 8);
@@ -19,6 +21,11 @@ std::string header(std::uint64_t dw_data, std::uint32_t cb_data) {
 
 std::string units(std::u16string_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+// A frame of exactly these payload units.
+std::string payload(std::u16string_view text) {
+  return header(0, static_cast<std::uint32_t>(text.size() * 2)) + units(text);
 }
 
 struct ExtractCase {
@@ -60,6 +67,12 @@ TEST(HandoffFrame, EncodesUrlWithItsNulOrAnEmptyFrame) {
 
   EXPECT_EQ(encode_handoff_frame(std::nullopt), header(0, 0));
   EXPECT_EQ(encode_handoff_frame(u""), header(0, 2) + std::string(2, '\0'));
+
+  const std::string nul(2, '\0');
+  EXPECT_EQ(encode_handoff_frame(u"telvanaprinter://x", "t_TIME1"),
+            header(0, 38 + 16) + units(u"telvanaprinter://x") + nul + units(u"t_TIME1") + nul);
+  EXPECT_EQ(encode_handoff_frame(std::nullopt, "t_TIME1"),
+            header(0, 2 + 16) + nul + units(u"t_TIME1") + nul);
 }
 
 struct ParseCase {
@@ -68,6 +81,7 @@ struct ParseCase {
   HandoffParseStatus status;
   std::optional<std::u16string> text;
   std::string error_part;
+  std::optional<std::string> token = std::nullopt;
 };
 
 TEST(HandoffFrame, ParsesWholeFramesAndRejectsMalformedOnes) {
@@ -81,9 +95,18 @@ TEST(HandoffFrame, ParsesWholeFramesAndRejectsMalformedOnes) {
       {"only the NUL", header(0, 2) + std::string(2, '\0'), HandoffParseStatus::complete, u"", ""},
       {"any dwData", header(0xdeadbeefcafe, 4) + units(u"a") + std::string(2, '\0'),
        HandoffParseStatus::complete, u"a", ""},
-      {"text ends at the first NUL",
+      {"text ends at the first NUL, and units without a NUL of their own are no token",
        header(0, 8) + units(u"ab") + std::string(2, '\0') + units(u"c"),
        HandoffParseStatus::complete, u"ab", ""},
+      {"url and token", encode_handoff_frame(u"telvanaprinter://x", "a1_TIME42"),
+       HandoffParseStatus::complete, u"telvanaprinter://x", "", "a1_TIME42"},
+      {"token without a URL", encode_handoff_frame(std::nullopt, "x11-id_TIME7"),
+       HandoffParseStatus::complete, u"", "", "x11-id_TIME7"},
+      {"a token with a space is none", payload(u"a\0b c\0"sv), HandoffParseStatus::complete, u"a",
+       ""},
+      {"a token outside ASCII is none", payload(u"a\0t\u00e9\0"sv), HandoffParseStatus::complete,
+       u"a", ""},
+      {"an empty token is none", payload(u"a\0\0"sv), HandoffParseStatus::complete, u"a", ""},
       {"nothing yet", "", HandoffParseStatus::incomplete, std::nullopt, ""},
       {"half a header", header(0, 54).substr(0, 7), HandoffParseStatus::incomplete, std::nullopt,
        ""},
@@ -101,6 +124,7 @@ TEST(HandoffFrame, ParsesWholeFramesAndRejectsMalformedOnes) {
     const HandoffParse parse = parse_handoff_frame(c.bytes);
     EXPECT_EQ(parse.status, c.status) << c.name;
     EXPECT_EQ(parse.frame.text, c.text) << c.name;
+    EXPECT_EQ(parse.frame.activation_token, c.token) << c.name;
     if (!c.error_part.empty()) {
       EXPECT_NE(parse.error.find(c.error_part), std::string::npos) << c.name << ": " << parse.error;
     }
@@ -127,7 +151,7 @@ TEST(HandoffFrame, EveryPrefixOfAFrameIsIncomplete) {
 // build) and whatever it accepts obeys the frame's rules.
 TEST(HandoffFrame, RandomBytesNeverYieldAFrameOutsideTheRules) {
   std::mt19937 random(20240611);
-  const std::string good = encode_handoff_frame(u"telvanaprinter://done?id=7");
+  const std::string good = encode_handoff_frame(u"telvanaprinter://done?id=7", "a1_TIME42");
   for (int round = 0; round < 20000; ++round) {
     std::string bytes;
     if (round % 2 == 0) {
@@ -152,6 +176,9 @@ TEST(HandoffFrame, RandomBytesNeverYieldAFrameOutsideTheRules) {
       ASSERT_TRUE(parse.frame.text.has_value());
       ASSERT_LT(parse.frame.text->size() * 2, cb);
       ASSERT_EQ(parse.frame.text->find(u'\0'), std::u16string::npos);
+    }
+    if (parse.frame.activation_token) {
+      ASSERT_TRUE(is_activation_token(*parse.frame.activation_token));
     }
   }
 }

@@ -62,6 +62,7 @@ class SecondStart : public ::testing::Test {
     // A second start needs no display at all.
     app.env()["DISPLAY"] = "";
     app.env()["WAYLAND_DISPLAY"] = "";
+    launched_by_desktop("", "");
     ASSERT_TRUE(lock.held());
   }
   void TearDown() override { stop_handoff_listener(); }
@@ -74,6 +75,13 @@ class SecondStart : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return run.get();
+  }
+
+  // The activation tokens a desktop launch leaves in the environment (empty: none).
+  void launched_by_desktop(const std::string& xdg_activation_token,
+                           const std::string& desktop_startup_id) {
+    app.env()["XDG_ACTIVATION_TOKEN"] = xdg_activation_token;
+    app.env()["DESKTOP_STARTUP_ID"] = desktop_startup_id;
   }
 
   std::string runtime() const { return app.home() + "/runtime"; }
@@ -89,6 +97,9 @@ struct FrameCase {
   std::string logged_command_line;
   std::uint32_t cb_data;
   std::optional<std::u16string> text;
+  std::string xdg_activation_token = "";
+  std::string desktop_startup_id = "";
+  std::optional<std::string> token = std::nullopt;
 };
 
 TEST_F(SecondStart, HandsTheUrlOverAndEndsWithCodeZero) {
@@ -112,15 +123,40 @@ TEST_F(SecondStart, HandsTheUrlOverAndEndsWithCodeZero) {
       {"hidden only", {"--hidden"}, "--hidden", 0, std::nullopt},
       {"wrong case", {"TelvanaPrinter://x"}, "TelvanaPrinter://x", 0, std::nullopt},
       {"other scheme", {"https://example.com/"}, "https://example.com/", 0, std::nullopt},
+      {"Wayland launch: its token after the URL",
+       {"telvanaprinter://done?id=7"},
+       "telvanaprinter://done?id=7",
+       54 + 2 * 10,
+       u"telvanaprinter://done?id=7",
+       "a1_TIME42",
+       "x11-id_TIME7",
+       "a1_TIME42"},
+      {"X11 launch without a URL",
+       {},
+       "(none)",
+       2 + 2 * 13,
+       u"",
+       "",
+       "x11-id_TIME7",
+       "x11-id_TIME7"},
+      {"no token in either",
+       {"telvanaprinter://x"},
+       "telvanaprinter://x",
+       2 * 19,
+       u"telvanaprinter://x",
+       "with space",
+       "t\x01"},
   };
   ASSERT_TRUE(start_handoff_listener(socket_path(), record_frame));
   for (const auto& c : cases) {
     frames_received.clear();
+    launched_by_desktop(c.xdg_activation_token, c.desktop_startup_id);
     EXPECT_EQ(run_second_start(c.args), 0) << c.name;
     ASSERT_EQ(frames_received.size(), 1u) << c.name;
     EXPECT_EQ(frames_received[0].dw_data, 0u) << c.name;
     EXPECT_EQ(frames_received[0].cb_data, c.cb_data) << c.name;
     EXPECT_EQ(frames_received[0].text, c.text) << c.name;
+    EXPECT_EQ(frames_received[0].activation_token, c.token) << c.name;
     const std::string log = app.log();
     EXPECT_TRUE(contains(log, "[startup] Second instance, cmdline: " + c.logged_command_line))
         << c.name;

@@ -8,6 +8,7 @@
 
 #include "tests/support/app_process.h"
 #include "tests/window/painted_bar.h"
+#include "tests/window/window_loop.h"
 #include "tests/window/x_test_display.h"
 #include "window/title_bar.h"
 #include "window/window_system.h"
@@ -48,45 +49,6 @@ Session& session() {
     return made;
   }();
   return s;
-}
-
-void drain() {
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
-}
-
-// Runs the loop until predicate holds, reading everything the server has sent first.
-template <class Predicate>
-bool pump_until(Predicate predicate) {
-  return wait_until([&] {
-    gdk_display_sync(gdk_display_get_default());
-    drain();
-    return predicate();
-  });
-}
-
-// Runs one full frame of the window (events flushed, layout, paint).
-void run_one_frame() {
-  GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(host_window()));
-  int painted = 0;
-  const gulong id =
-      g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](int* n) { ++*n; }), &painted);
-  gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_PAINT);
-  EXPECT_TRUE(wait_until([&] {
-    drain();
-    return painted > 0;
-  }));
-  g_signal_handler_disconnect(clock, id);
-}
-
-// Returns once every event sent so far is handled and a full paint has run after it, so any
-// repaint those events asked for has happened. Pointer motion is handed to the window at the
-// start of a frame, and what it invalidates is painted by the latest in the frame after.
-void settle() {
-  gdk_display_sync(gdk_display_get_default());
-  drain();
-  run_one_frame();
-  run_one_frame();
 }
 
 XWindowInfo window_info() {

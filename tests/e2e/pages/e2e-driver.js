@@ -52,6 +52,8 @@
       }
     }
   });
+  // A key reaches the page only while the program's window has the focus.
+  document.addEventListener('keydown', (event) => console.log('e2e key ' + event.key));
   if (settings) {
     el('endpoint').value = settings.endpoint;
     el('token').value = settings.token;
