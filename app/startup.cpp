@@ -14,7 +14,6 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "app/url_scheme.h"
-#include "bridge/delivery.h"
 #include "bridge/web_view_host.h"
 #include "core/config.h"
 #include "core/folders.h"
@@ -22,7 +21,6 @@
 #include "core/text.h"
 #include "net/http_client.h"
 #include "platform/main_loop.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
 #include "printer/spool_folder.h"
@@ -32,7 +30,6 @@
 int run_application(int argc, char** argv) {
   block_quit_signals();
   set_ui_thread();
-  set_record_receiver(route_app_message);
   const std::string command_line = join_command_line(argc, argv);
 
   // Configuration: hidden flag, framework environment, folders, version.

@@ -57,23 +57,3 @@ void deliver_http_get_result(std::unique_ptr<BridgeRequest> result) {
       join({u"window.telvana&&window.telvana._onHttpGetResponse(", json_quote(result->first), u",",
             json_quote(result->second), u",", json_quote(result->third), u")"}));
 }
-
-void route_app_message(uint32_t message, void* record) {
-  switch (message) {
-    case WM_APP_TOKEN_RESULT:
-      deliver_token_result(std::unique_ptr<TokenResult>(static_cast<TokenResult*>(record)));
-      break;
-    case WM_APP_UPLOAD_RESULT:
-      deliver_upload_result(std::unique_ptr<BridgeRequest>(static_cast<BridgeRequest*>(record)));
-      break;
-    case WM_APP_NEW_PRINTED_FILE:
-      deliver_new_printed_file(
-          std::unique_ptr<NewPrintedFile>(static_cast<NewPrintedFile*>(record)));
-      break;
-    case WM_APP_HTTP_GET_RESULT:
-      deliver_http_get_result(std::unique_ptr<BridgeRequest>(static_cast<BridgeRequest*>(record)));
-      break;
-    default:
-      break;
-  }
-}

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "bridge/delivery.h"
 #include "bridge/page_script.h"
 #include "core/ascii_case.h"
 #include "core/log.h"
@@ -14,12 +15,13 @@
 #include "net/workers.h"
 #include "platform/message_box.h"
 #include "platform/open_uri.h"
-#include "platform/records.h"
 #include "window/host_window.h"
 
 namespace {
 
-using Worker = void (*)(std::unique_ptr<BridgeRequest>);
+// A worker's thread entry, given its request and where its result goes.
+template <class Result>
+using Worker = void (*)(std::unique_ptr<BridgeRequest>, Delivery<Result>);
 
 std::optional<std::u16string_view> view_of(const std::optional<std::u16string>& text) {
   if (!text) return std::nullopt;
@@ -43,9 +45,11 @@ void resize_to_layout(std::optional<std::u16string_view> data) {
   }
 }
 
-// Starts worker on a thread of its own when data holds every member named; otherwise nothing
-// happens at all (no thread, no reply, no log line).
-void start_worker(Worker worker, std::optional<std::u16string_view> data, const char16_t* first,
+// Starts worker on a thread of its own, its result going to deliver, when data holds every
+// member named; otherwise nothing happens at all (no thread, no reply, no log line).
+template <class Result>
+void start_worker(Worker<Result> worker, Delivery<Result> deliver,
+                  std::optional<std::u16string_view> data, const char16_t* first,
                   const char16_t* second, const char16_t* third) {
   if (!data) return;
   auto request = std::make_unique<BridgeRequest>();
@@ -53,7 +57,7 @@ void start_worker(Worker worker, std::optional<std::u16string_view> data, const 
   request->second = json_get_string(data, second);
   if (third != nullptr) request->third = json_get_string(data, third);
   if (!request->first || !request->second || (third != nullptr && !request->third)) return;
-  std::thread(worker, std::move(request)).detach();
+  std::thread(worker, std::move(request), deliver).detach();
 }
 
 // True for the companion application's own links (telvana://, in any case).
@@ -96,13 +100,13 @@ void dispatch_bridge_message(std::optional<std::u16string_view> handler,
   } else if (name == u"setWindowBackground") {
     set_window_background(data);
   } else if (name == u"httpGet") {
-    start_worker(http_get_relay_worker, data, u"id", u"url", nullptr);
+    start_worker(http_get_relay_worker, deliver_http_get_result, data, u"id", u"url", nullptr);
   } else if (name == u"postToken") {
-    start_worker(token_relay_worker, data, u"endpoint", u"body", nullptr);
+    start_worker(token_relay_worker, deliver_token_result, data, u"endpoint", u"body", nullptr);
   } else if (name == u"startFileWatcher") {
-    start_file_watcher();
+    start_file_watcher(deliver_new_printed_file);
   } else if (name == u"uploadPrintedFile") {
-    start_worker(upload_worker, data, u"path", u"token", u"endpoint");
+    start_worker(upload_worker, deliver_upload_result, data, u"path", u"token", u"endpoint");
   } else if (name == u"deletePrintedFile") {
     delete_printed_file(data);
   } else if (name == u"clearPrintedFiles") {

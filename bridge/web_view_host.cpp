@@ -116,16 +116,11 @@ void evaluate_in_view(const std::u16string& script) {
                                       nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void run_posted_script(void* record) {
-  std::unique_ptr<std::u16string> script(static_cast<std::u16string*>(record));
-  run_page_script(*script);
-}
-
 // The script runner of the page: UI thread only and nothing while there is no view. Scripts
 // that arrive before the page's first load has finished are kept by run_page_script.
 void run_script_in_view(const std::u16string& script) {
   if (!on_ui_thread()) {
-    post_to_ui_thread(run_posted_script, new std::u16string(script));
+    post_to_ui_thread([script] { run_page_script(script); });
     return;
   }
   if (web_view == nullptr) return;
@@ -310,7 +305,7 @@ WebKitUserContentManager* make_content_manager() {
   return content;
 }
 
-void on_controller_created(void*) {
+void on_controller_created() {
   GtkWindow* window = host_window();
   if (window == nullptr) {
     fail_creation(
@@ -387,7 +382,7 @@ void on_filter_saved(GObject* store, GAsyncResult* result, gpointer folder) {
   }
   g_object_unref(store);
   remove_filter_store(*store_folder);
-  on_controller_created(nullptr);
+  on_controller_created();
 }
 
 // Compiles the filter of top-frame web documents in a private folder of its own, then goes on
@@ -396,7 +391,7 @@ void compile_navigation_filter() {
   gchar* folder = g_dir_make_tmp("telvana-filter-XXXXXX", nullptr);
   if (folder == nullptr) {
     log_printf(u"[webview] The navigation filter cannot be made: no temporary folder");
-    post_to_ui_thread(on_controller_created, nullptr);
+    post_to_ui_thread(on_controller_created);
     return;
   }
   WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder);
@@ -407,7 +402,7 @@ void compile_navigation_filter() {
   g_free(folder);
 }
 
-void on_environment_created(void*) {
+void on_environment_created() {
   const std::string& profile = profile_folder_path;
   const Profile state = prepare_profile(profile);
   if (state == Profile::cannot_be_made) {
@@ -458,7 +453,7 @@ void start_web_view_creation(const std::string& profile_folder) {
   if (host_state != WebViewHostState::no_browser) return;
   profile_folder_path = profile_folder;
   host_state = WebViewHostState::environment_requested;
-  post_to_ui_thread(on_environment_created, nullptr);
+  post_to_ui_thread(on_environment_created);
 }
 
 WebViewHostState web_view_host_state() {

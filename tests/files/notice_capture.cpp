@@ -5,10 +5,8 @@
 
 #include <sstream>
 
-#include "bridge/delivery.h"
 #include "bridge/page_script.h"
 #include "core/text.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/support/temp_dir.h"
 
@@ -37,7 +35,6 @@ gboolean mark_guard_passed(gpointer passed) {
 
 void capture_notices() {
   set_ui_thread();
-  set_record_receiver(route_app_message);
   set_script_runner(keep_notice);
 }
 
@@ -60,7 +57,7 @@ bool pump_until(const std::function<bool()>& done, std::chrono::seconds guard) {
 
 bool pump_all_posted() {
   bool marker_ran = false;
-  post_to_ui_thread([](void* ran) { *static_cast<bool*>(ran) = true; }, &marker_ran);
+  post_to_ui_thread([&marker_ran] { marker_ran = true; });
   return pump_until([&] { return marker_ran; });
 }
 

@@ -10,7 +10,6 @@
 
 #include "bridge/delivery.h"
 #include "bridge/page_script.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 
 namespace {
@@ -44,9 +43,20 @@ void run_pending() {
 
 }  // namespace
 
+void upload_to_page(std::unique_ptr<BridgeRequest> request) {
+  upload_worker(std::move(request), deliver_upload_result);
+}
+
+void token_relay_to_page(std::unique_ptr<BridgeRequest> request) {
+  token_relay_worker(std::move(request), deliver_token_result);
+}
+
+void http_get_to_page(std::unique_ptr<BridgeRequest> request) {
+  http_get_relay_worker(std::move(request), deliver_http_get_result);
+}
+
 PageCapture::PageCapture() {
   set_ui_thread();
-  set_record_receiver(route_app_message);
   set_script_runner(capture_script);
   set_message_box_hook(capture_box);
   run_pending();
@@ -79,29 +89,21 @@ std::vector<PageEvent> PageCapture::run_worker(Worker worker,
 std::u16string PageCapture::upload_script(std::u16string path,
                                           std::optional<std::u16string> storage,
                                           std::optional<std::u16string> error) {
-  auto record = std::make_unique<BridgeRequest>();
-  record->first = std::move(path);
-  record->second = std::move(storage);
-  record->third = std::move(error);
-  deliver_upload_result(std::move(record));
+  deliver_upload_result(std::make_unique<BridgeRequest>(
+      BridgeRequest{std::move(path), std::move(storage), std::move(error)}));
   return take_events().back().text;
 }
 
 std::u16string PageCapture::token_script(std::optional<std::u16string> body,
                                          std::optional<std::u16string> error) {
-  auto record = std::make_unique<TokenResult>();
-  record->body = std::move(body);
-  record->error = std::move(error);
-  deliver_token_result(std::move(record));
+  deliver_token_result(
+      std::make_unique<TokenResult>(TokenResult{std::move(body), std::move(error)}));
   return take_events().back().text;
 }
 
 std::u16string PageCapture::http_get_script(std::u16string id, std::optional<std::u16string> body,
                                             std::optional<std::u16string> error) {
-  auto record = std::make_unique<BridgeRequest>();
-  record->first = std::move(id);
-  record->second = std::move(body);
-  record->third = std::move(error);
-  deliver_http_get_result(std::move(record));
+  deliver_http_get_result(std::make_unique<BridgeRequest>(
+      BridgeRequest{std::move(id), std::move(body), std::move(error)}));
   return take_events().back().text;
 }

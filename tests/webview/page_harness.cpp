@@ -12,12 +12,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "bridge/delivery.h"
 #include "bridge/web_view_host.h"
 #include "core/config.h"
 #include "core/log.h"
 #include "core/text.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"
@@ -91,7 +89,6 @@ void prepare_page_process(const std::string& root) {
   log_open(root + "/out/telvana-print.log");
   set_message_box_hook(record_box);
   set_ui_thread();
-  set_record_receiver(route_app_message);
   gtk_init(nullptr, nullptr);
 }
 
