@@ -4,16 +4,16 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
+
+#include "core/text.h"
 #include "platform/message_box.h"
 #include "platform/ui_thread.h"
+#include "printer/printer_name.h"
 #include "printer/system_setup.h"
 #include "window/host_window.h"
 
 namespace {
-
-constexpr const char16_t* PORT_NOTICE_TEXT =
-    u"Send as Fax (Telvana) could not start its printer: port 8631 is in use by another program.";
-constexpr const char16_t* PORT_NOTICE_CAPTION = u"Send as Fax (Telvana)";
 
 // UI thread only.
 bool notice_pending = false;
@@ -27,7 +27,11 @@ void show_notice_if_due() {
     return;
   }
   notice_shown = true;
-  show_message_box(PORT_NOTICE_TEXT, PORT_NOTICE_CAPTION, MessageBoxIcon::warning);
+  const std::string name = PRINTER_NAME;
+  show_message_box(
+      *utf8_to_wide(name + " could not start its printer: port " +
+                    std::to_string(PRINTER_IPP_PORT) + " is in use by another program."),
+      *utf8_to_wide(name), MessageBoxIcon::warning);
 }
 
 void mark_notice_pending() {
