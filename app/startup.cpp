@@ -36,11 +36,12 @@ int run_application(int argc, char** argv) {
   AppConfig config;
   config.hidden = command_line_hidden(command_line);
   setenv("PAPPL_NO_STATUS_UI", "1", 1);
-  config.ui_folder = *utf8_to_wide(executable_folder() + "/ui");
-  const std::string output_folder = resolve_output_folder();
-  config.output_folder = *utf8_to_wide(output_folder);
+  config.ui_folder = folder_path(executable_folder() + "/ui");
+  // Resolved here once; everything else reads it from app_config().
+  config.output_folder = folder_path(resolve_output_folder());
   config.app_version = format_app_version(compiled_app_version());
   set_app_config(config);
+  const std::string& output_folder = app_config().output_folder.utf8;
   // A fresh account may not have the folders above it yet; without them there is no log.
   create_folder_with_parents(output_folder);
 
@@ -75,7 +76,7 @@ int run_application(int argc, char** argv) {
   log_set_rotation(true);
   http_client_init();
 
-  log_printf(u"Starting. ui=%s out=%s", config.ui_folder, config.output_folder);
+  log_printf(u"Starting. ui=%s out=%s", config.ui_folder.wide, config.output_folder.wide);
 
   register_url_scheme();
 

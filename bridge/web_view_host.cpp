@@ -58,10 +58,6 @@ std::string loaded_address;
 // Monotonic times of the reloads after a web process died, within the last RELOAD_PERIOD.
 std::deque<gint64> reload_times;
 
-std::string ui_folder_utf8() {
-  return wide_to_utf8(app_config().ui_folder).value_or("");
-}
-
 void fail_creation(std::u16string_view text) {
   show_message_box(text, u"Telvana Print-to-Fax", MessageBoxIcon::error);
   quit_main_loop(1);
@@ -91,7 +87,7 @@ void serve_page_file(WebKitURISchemeRequest* request, gpointer) {
   if (GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_ENCODED, nullptr)) {
     const char* host = g_uri_get_host(parsed);
     if (host != nullptr && g_ascii_strcasecmp(host, PAGE_HOST) == 0) {
-      file = page_file_path(ui_folder_utf8(), g_uri_get_path(parsed));
+      file = page_file_path(app_config().ui_folder.utf8, g_uri_get_path(parsed));
     }
     g_uri_unref(parsed);
   }
@@ -466,7 +462,7 @@ WebKitWebView* page_web_view() {
 
 std::string page_address(bool page_host_available) {
   if (page_host_available) return std::string(PAGE_SCHEME) + "://" + PAGE_HOST + "/index.html";
-  const std::string index = ui_folder_utf8() + "/index.html";
+  const std::string index = app_config().ui_folder.utf8 + "/index.html";
   gchar* uri = g_filename_to_uri(index.c_str(), nullptr, nullptr);
   std::string address = uri != nullptr ? uri : "file://" + index;
   g_free(uri);
@@ -482,6 +478,6 @@ bool address_in_ui_folder(const std::string& address) {
   if (path == nullptr) return false;
   const std::string file = path;
   g_free(path);
-  const std::string folder = ui_folder_utf8() + "/";
+  const std::string folder = app_config().ui_folder.utf8 + "/";
   return file.compare(0, folder.size(), folder) == 0 && file.find("/../") == std::string::npos;
 }

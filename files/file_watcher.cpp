@@ -70,9 +70,9 @@ const char16_t* const NEW_FILE_LINE = u"[startFileWatcher] New file detected: %s
 // page, marked as printed now unless a listing at start found it.
 void report_file(const char16_t* line, const std::string& name, Delivery<NewPrintedFile> deliver) {
   log_printf(line, name);
-  post_result(deliver,
-              std::make_unique<NewPrintedFile>(NewPrintedFile{
-                  app_config().output_folder + u"/" + *utf8_to_wide(name), line == NEW_FILE_LINE}));
+  post_result(deliver, std::make_unique<NewPrintedFile>(NewPrintedFile{
+                           app_config().output_folder.wide + u"/" + *utf8_to_wide(name),
+                           line == NEW_FILE_LINE}));
 }
 
 // Reports name unless it is already reported as this same file or is not a regular file.
@@ -253,12 +253,12 @@ void start_file_watcher(Delivery<NewPrintedFile> deliver) {
     if (!relist_requested) return;
     relist_requested = false;
     ReportedFiles fresh{{}, deliver};
-    queue_existing_pdfs(*wide_to_utf8(app_config().output_folder), fresh);
+    queue_existing_pdfs(app_config().output_folder.utf8, fresh);
     return;
   }
   watcher_started = true;
 
-  const std::string folder = *wide_to_utf8(app_config().output_folder);
+  const std::string& folder = app_config().output_folder.utf8;
 
   // The watch is set before the listing, so a file renamed in between is not missed; the
   // identities noted by the listing keep it from being reported twice.

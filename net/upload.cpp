@@ -56,8 +56,8 @@ bool open_printed_file(std::u16string_view path, OpenedFile& opened) {
     log_printf(u"[uploadPrintedFile] Refused: not a printed PDF: %s", path);
     return false;
   }
-  const std::string folder = *wide_to_utf8(app_config().output_folder);
-  opened.folder.reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  opened.folder.reset(
+      open(app_config().output_folder.utf8.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (opened.folder.get() < 0) return false;
   // Non-blocking, so that a FIFO put in place of a file cannot stall the open.
   opened.file.reset(

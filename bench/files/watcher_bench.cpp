@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   mkdir(output_folder.c_str(), 0700);
 
   AppConfig config;
-  config.output_folder = *utf8_to_wide(output_folder);
+  config.output_folder = folder_path(output_folder);
   set_app_config(config);
   capture_notices();
   start_file_watcher(deliver_new_printed_file);

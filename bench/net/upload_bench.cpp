@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   AppConfig config;
-  config.output_folder = *utf8_to_wide(folder);
+  config.output_folder = folder_path(folder);
   set_app_config(config);
   http_client_init();
   set_ui_thread();

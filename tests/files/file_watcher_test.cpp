@@ -45,12 +45,12 @@ void run_isolated(void (*scenario)()) {
 // A private output folder and log, with the notices of this process captured.
 struct WatchedFolder {
   TempDir root;
-  std::string folder = root / "out";
+  std::string folder;
   std::string log = root / "test.log";
 
-  WatchedFolder() {
+  explicit WatchedFolder(const std::string& name = "out") : folder(root / name) {
     AppConfig config;
-    config.output_folder = *utf8_to_wide(folder);
+    config.output_folder = folder_path(folder);
     set_app_config(config);
     log_open(log);
     capture_notices();
@@ -92,6 +92,7 @@ struct WatchCase {
   std::vector<Change> changes;        // after the start
   std::set<std::string> listed;       // reported by the listing, in any order
   std::vector<std::string> detected;  // reported by the watcher, in this order
+  const char* folder_name = "out";
 };
 
 const WatchCase WATCH_CASES[] = {
@@ -128,6 +129,14 @@ const WatchCase WATCH_CASES[] = {
      {"job.pdf"},
      {}},
     {"MissingFolderIsCreated", {}, {}, {}, {}, {}},
+    // Not UTF-8: the folder watched is the one of these bytes, the page's paths say U+FFFD.
+    {"FolderNameNotUtf8",
+     {""},
+     {"a.pdf", "b.tmp"},
+     {{Change::Rename, "b.tmp", "b.pdf"}},
+     {"a.pdf"},
+     {"b.pdf"},
+     "out-\xff"},
 };
 
 // The case run by the current child process.
@@ -152,7 +161,7 @@ void make_change(const WatchedFolder& watched, const Change& change) {
 
 void run_watch_case() {
   const WatchCase& c = *current_case;
-  WatchedFolder watched;
+  WatchedFolder watched(c.folder_name);
   for (const std::string& folder : c.folders) mkdir(watched.path(folder).c_str(), 0700);
   for (const std::string& name : c.present) watched.write(name);
 

@@ -53,7 +53,7 @@ class UploadTest : public ::testing::Test {
     output_ = dir_ / "out";
     mkdir(output_.c_str(), 0700);
     AppConfig config;
-    config.output_folder = wide(output_);
+    config.output_folder = folder_path(output_);
     config.app_version = u"1.2.3";
     set_app_config(config);
     ASSERT_TRUE(log_open(dir_ / "test.log"));

@@ -82,8 +82,8 @@ void prepare_page_process(const std::string& root) {
                         std::filesystem::copy_options::recursive);
   mkdir((root + "/out").c_str(), 0700);
   AppConfig config;
-  config.ui_folder = *utf8_to_wide(root + "/ui");
-  config.output_folder = *utf8_to_wide(root + "/out");
+  config.ui_folder = folder_path(root + "/ui");
+  config.output_folder = folder_path(root + "/out");
   config.app_version = format_app_version(compiled_app_version());
   set_app_config(config);
   log_open(root + "/out/telvana-print.log");
