@@ -144,7 +144,7 @@ TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
   TempDir work;
   ChildProcess control;
   ASSERT_TRUE(control.start({"avahi-publish", "-s", "Control Printer", "_ipp._tcp", "631"},
-                            {{"DBUS_SYSTEM_BUS_ADDRESS", bus}}, work / "control.log"));
+                            {{{"DBUS_SYSTEM_BUS_ADDRESS", bus}}, work / "control.log"}));
 
   // A print through CUPS's temporary queue for the discovered printer.
   ASSERT_TRUE(write_file(work / "doc.pdf", text_pdf({"Found on this desktop", "Second page"})));
