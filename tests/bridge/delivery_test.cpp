@@ -4,7 +4,6 @@
 // against a stand-in window.telvana.
 #include "bridge/delivery.h"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +18,7 @@
 #include "core/text.h"
 #include "platform/ui_thread.h"
 #include "tests/bridge/text_js_engine.h"
+#include "tests/support/ui_loop.h"
 
 namespace {
 
@@ -36,10 +36,7 @@ std::vector<std::u16string> scripts_from(const std::function<void()>& post, std:
   captured_scripts.clear();
   set_script_runner(capture_script);
   std::thread(post).join();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (captured_scripts.size() < count && std::chrono::steady_clock::now() < deadline) {
-    g_main_context_iteration(nullptr, FALSE);
-  }
+  pump_until([&] { return captured_scripts.size() >= count; });
   set_script_runner(nullptr);
   return std::move(captured_scripts);
 }
@@ -244,11 +241,7 @@ TEST_F(Delivery, WithoutAPageResultsAreDroppedQuietly) {
     // Runs after both results, since one poster's order is kept.
     post_to_ui_thread([] { reached = true; });
   }).join();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!reached && std::chrono::steady_clock::now() < deadline) {
-    g_main_context_iteration(nullptr, FALSE);
-  }
-  ASSERT_TRUE(reached);
+  ASSERT_TRUE(pump_until([] { return reached; }));
   EXPECT_TRUE(captured_scripts.empty());
 }
 

@@ -16,6 +16,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::vector<std::string> fields(const std::string& line) {
 }
 
 TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   if (!in_private_network()) {
     GTEST_SKIP() << "needs a private network namespace (run as root, or under unshare --net)";
   }
@@ -189,7 +190,7 @@ TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
 }
 
 TEST(DnsSd, WithoutAMessageBusOneLineIsLoggedUntilTheBusAppears) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   if (!in_private_network()) {
     GTEST_SKIP() << "needs a private network namespace (run as root, or under unshare --net)";
   }

@@ -1,8 +1,6 @@
 // The UI side of the network tests.
 #include "tests/net/page_capture.h"
 
-#include <glib.h>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -11,6 +9,7 @@
 #include "bridge/delivery.h"
 #include "bridge/page_script.h"
 #include "platform/ui_thread.h"
+#include "tests/support/ui_loop.h"
 
 namespace {
 
@@ -35,12 +34,6 @@ std::vector<PageEvent> take_events() {
   return events;
 }
 
-// Drains what is ready on the UI thread's main context.
-void run_pending() {
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
-}
-
 }  // namespace
 
 void upload_to_page(std::unique_ptr<BridgeRequest> request) {
@@ -59,7 +52,7 @@ PageCapture::PageCapture() {
   set_ui_thread();
   set_script_runner(capture_script);
   set_message_box_hook(capture_box);
-  run_pending();
+  drain_ui_loop();
   take_events();
 }
 
@@ -76,13 +69,9 @@ std::vector<PageEvent> PageCapture::run_worker(Worker worker,
     ended = true;
   });
   // Generous hang guard only: a worker never waits this long in a passing run.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
-  while (!ended && std::chrono::steady_clock::now() < deadline) {
-    run_pending();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  pump_until([&] { return ended.load(); }, std::chrono::minutes(10));
   thread.join();
-  run_pending();
+  drain_ui_loop();
   return take_events();
 }
 
