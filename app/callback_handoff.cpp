@@ -131,9 +131,7 @@ void handle_second_instance(const std::string& command_line) {
 }
 
 std::u16string callback_page_script(std::u16string_view url) {
-  return u"window.telvana&&typeof window.telvana.handleCallback==='function'&&"
-         u"window.telvana.handleCallback('" +
-         js_escape(url) + u"')";
+  return page_call(u"handleCallback", single_quoted(url));
 }
 
 void send_callback_to_page(std::u16string_view url) {

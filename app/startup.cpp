@@ -14,7 +14,6 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "app/url_scheme.h"
-#include "bridge/delivery.h"
 #include "bridge/web_view_host.h"
 #include "core/config.h"
 #include "core/folders.h"
@@ -22,7 +21,6 @@
 #include "core/text.h"
 #include "net/http_client.h"
 #include "platform/main_loop.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "printer/printer_system.h"
 #include "printer/spool_folder.h"
@@ -32,18 +30,18 @@
 int run_application(int argc, char** argv) {
   block_quit_signals();
   set_ui_thread();
-  set_record_receiver(route_app_message);
   const std::string command_line = join_command_line(argc, argv);
 
   // Configuration: hidden flag, framework environment, folders, version.
   AppConfig config;
   config.hidden = command_line_hidden(command_line);
   setenv("PAPPL_NO_STATUS_UI", "1", 1);
-  config.ui_folder = *utf8_to_wide(executable_folder() + "/ui");
-  const std::string output_folder = resolve_output_folder();
-  config.output_folder = *utf8_to_wide(output_folder);
+  config.ui_folder = folder_path(executable_folder() + "/ui");
+  // Resolved here once; everything else reads it from app_config().
+  config.output_folder = folder_path(resolve_output_folder());
   config.app_version = format_app_version(compiled_app_version());
   set_app_config(config);
+  const std::string& output_folder = app_config().output_folder.utf8;
   // A fresh account may not have the folders above it yet; without them there is no log.
   create_folder_with_parents(output_folder);
 
@@ -78,7 +76,7 @@ int run_application(int argc, char** argv) {
   log_set_rotation(true);
   http_client_init();
 
-  log_printf(u"Starting. ui=%s out=%s", config.ui_folder, config.output_folder);
+  log_printf(u"Starting. ui=%s out=%s", config.ui_folder.wide, config.output_folder.wide);
 
   register_url_scheme();
 

@@ -2,78 +2,36 @@
 // the path or body, and runs through the page's script runner (nothing while there is no page).
 #include "bridge/delivery.h"
 
-#include <initializer_list>
-#include <string_view>
-
 #include "bridge/page_script.h"
 #include "core/text.h"
 #include "window/arrival_notice.h"
 
-namespace {
-
-// The pieces joined in order, in one allocation.
-std::u16string join(std::initializer_list<std::u16string_view> pieces) {
-  std::size_t length = 0;
-  for (const std::u16string_view piece : pieces) length += piece.size();
-  std::u16string joined;
-  joined.reserve(length);
-  for (const std::u16string_view piece : pieces) joined.append(piece);
-  return joined;
-}
-
-}  // namespace
-
 void deliver_new_printed_file(std::unique_ptr<NewPrintedFile> notice) {
   if (notice->arrived) notice_printed_document(notice->path);
-  const std::u16string escaped = js_escape(notice->path);
-  run_page_script(
-      join({u"window.telvana&&typeof window.telvana._onNewPrintedFile==='function'&&"
-            u"window.telvana._onNewPrintedFile('",
-            escaped, u"')"}));
+  call_page(u"_onNewPrintedFile", single_quoted(notice->path));
 }
 
 void deliver_upload_result(std::unique_ptr<BridgeRequest> result) {
   const std::u16string path = json_escape(result->first);
   // An error text wins over a storage path: a poster sets only one, but the page must never be
   // told of success when an error was reported.
-  const std::u16string json =
-      result->third
-          ? join({u"{\"path\":\"", path, u"\",\"error\":\"", json_escape(result->third), u"\"}"})
-          : join({u"{\"path\":\"", path, u"\",\"storagePath\":\"",
-                  json_escape(result->second.value_or(u"")), u"\"}"});
-  run_page_script(
-      join({u"window.telvana&&typeof window.telvana._onUploadResult==='function'&&"
-            u"window.telvana._onUploadResult('",
-            js_escape(json), u"')"}));
+  const std::u16string json = result->third
+                                  ? join_text({u"{\"path\":\"", path, u"\",\"error\":\"",
+                                               json_escape(result->third), u"\"}"})
+                                  : join_text({u"{\"path\":\"", path, u"\",\"storagePath\":\"",
+                                               json_escape(result->second.value_or(u"")), u"\"}"});
+  call_page(u"_onUploadResult", single_quoted(json));
 }
 
 void deliver_token_result(std::unique_ptr<TokenResult> result) {
-  run_page_script(join({u"window.telvana&&window.telvana._onTokenResponse(",
-                        json_quote(result->body), u",", json_quote(result->error), u")"}));
+  call_page(u"_onTokenResponse",
+            join_text({json_quote(result->body), u",", json_quote(result->error)}),
+            PageGuard::page_object_only);
 }
 
 void deliver_http_get_result(std::unique_ptr<BridgeRequest> result) {
-  run_page_script(
-      join({u"window.telvana&&window.telvana._onHttpGetResponse(", json_quote(result->first), u",",
-            json_quote(result->second), u",", json_quote(result->third), u")"}));
-}
-
-void route_app_message(uint32_t message, void* record) {
-  switch (message) {
-    case WM_APP_TOKEN_RESULT:
-      deliver_token_result(std::unique_ptr<TokenResult>(static_cast<TokenResult*>(record)));
-      break;
-    case WM_APP_UPLOAD_RESULT:
-      deliver_upload_result(std::unique_ptr<BridgeRequest>(static_cast<BridgeRequest*>(record)));
-      break;
-    case WM_APP_NEW_PRINTED_FILE:
-      deliver_new_printed_file(
-          std::unique_ptr<NewPrintedFile>(static_cast<NewPrintedFile*>(record)));
-      break;
-    case WM_APP_HTTP_GET_RESULT:
-      deliver_http_get_result(std::unique_ptr<BridgeRequest>(static_cast<BridgeRequest*>(record)));
-      break;
-    default:
-      break;
-  }
+  call_page(u"_onHttpGetResponse",
+            join_text({json_quote(result->first), u",", json_quote(result->second), u",",
+                       json_quote(result->third)}),
+            PageGuard::page_object_only);
 }

@@ -1,8 +1,10 @@
-// The installed script runner, and the scripts held until the page has loaded.
+// The installed script runner, the scripts held until the page has loaded, and the page calls.
 #include "bridge/page_script.h"
 
 #include <optional>
 #include <vector>
+
+#include "core/text.h"
 
 namespace {
 // UI thread only.
@@ -16,7 +18,9 @@ std::vector<std::u16string> before_first_document;
 std::optional<std::u16string> held_script;
 }  // namespace
 
-void set_script_runner(ScriptRunner runner) { installed_runner = runner; }
+void set_script_runner(ScriptRunner runner) {
+  installed_runner = runner;
+}
 
 void run_page_script(const std::u16string& script) {
   if (!installed_runner) return;
@@ -57,4 +61,21 @@ void notify_page_loaded(bool loaded) {
     held_script.reset();
     installed_runner(script);
   }
+}
+
+std::u16string page_call(std::u16string_view callback, std::u16string_view arguments,
+                         PageGuard guard) {
+  if (guard == PageGuard::page_object_only) {
+    return join_text({u"window.telvana&&window.telvana.", callback, u"(", arguments, u")"});
+  }
+  return join_text({u"window.telvana&&typeof window.telvana.", callback,
+                    u"==='function'&&window.telvana.", callback, u"(", arguments, u")"});
+}
+
+void call_page(std::u16string_view callback, std::u16string_view arguments, PageGuard guard) {
+  run_page_script(page_call(callback, arguments, guard));
+}
+
+std::u16string single_quoted(std::u16string_view text) {
+  return join_text({u"'", js_escape(text), u"'"});
 }

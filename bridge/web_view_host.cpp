@@ -58,10 +58,6 @@ std::string loaded_address;
 // Monotonic times of the reloads after a web process died, within the last RELOAD_PERIOD.
 std::deque<gint64> reload_times;
 
-std::string ui_folder_utf8() {
-  return wide_to_utf8(app_config().ui_folder).value_or("");
-}
-
 void fail_creation(std::u16string_view text) {
   show_message_box(text, u"Telvana Print-to-Fax", MessageBoxIcon::error);
   quit_main_loop(1);
@@ -91,7 +87,7 @@ void serve_page_file(WebKitURISchemeRequest* request, gpointer) {
   if (GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_ENCODED, nullptr)) {
     const char* host = g_uri_get_host(parsed);
     if (host != nullptr && g_ascii_strcasecmp(host, PAGE_HOST) == 0) {
-      file = page_file_path(ui_folder_utf8(), g_uri_get_path(parsed));
+      file = page_file_path(app_config().ui_folder.utf8, g_uri_get_path(parsed));
     }
     g_uri_unref(parsed);
   }
@@ -116,16 +112,11 @@ void evaluate_in_view(const std::u16string& script) {
                                       nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void run_posted_script(void* record) {
-  std::unique_ptr<std::u16string> script(static_cast<std::u16string*>(record));
-  run_page_script(*script);
-}
-
 // The script runner of the page: UI thread only and nothing while there is no view. Scripts
 // that arrive before the page's first load has finished are kept by run_page_script.
 void run_script_in_view(const std::u16string& script) {
   if (!on_ui_thread()) {
-    post_to_ui_thread(run_posted_script, new std::u16string(script));
+    post_to_ui_thread([script] { run_page_script(script); });
     return;
   }
   if (web_view == nullptr) return;
@@ -310,7 +301,7 @@ WebKitUserContentManager* make_content_manager() {
   return content;
 }
 
-void on_controller_created(void*) {
+void on_controller_created() {
   GtkWindow* window = host_window();
   if (window == nullptr) {
     fail_creation(
@@ -387,7 +378,7 @@ void on_filter_saved(GObject* store, GAsyncResult* result, gpointer folder) {
   }
   g_object_unref(store);
   remove_filter_store(*store_folder);
-  on_controller_created(nullptr);
+  on_controller_created();
 }
 
 // Compiles the filter of top-frame web documents in a private folder of its own, then goes on
@@ -396,7 +387,7 @@ void compile_navigation_filter() {
   gchar* folder = g_dir_make_tmp("telvana-filter-XXXXXX", nullptr);
   if (folder == nullptr) {
     log_printf(u"[webview] The navigation filter cannot be made: no temporary folder");
-    post_to_ui_thread(on_controller_created, nullptr);
+    post_to_ui_thread(on_controller_created);
     return;
   }
   WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder);
@@ -407,7 +398,7 @@ void compile_navigation_filter() {
   g_free(folder);
 }
 
-void on_environment_created(void*) {
+void on_environment_created() {
   const std::string& profile = profile_folder_path;
   const Profile state = prepare_profile(profile);
   if (state == Profile::cannot_be_made) {
@@ -458,7 +449,7 @@ void start_web_view_creation(const std::string& profile_folder) {
   if (host_state != WebViewHostState::no_browser) return;
   profile_folder_path = profile_folder;
   host_state = WebViewHostState::environment_requested;
-  post_to_ui_thread(on_environment_created, nullptr);
+  post_to_ui_thread(on_environment_created);
 }
 
 WebViewHostState web_view_host_state() {
@@ -471,7 +462,7 @@ WebKitWebView* page_web_view() {
 
 std::string page_address(bool page_host_available) {
   if (page_host_available) return std::string(PAGE_SCHEME) + "://" + PAGE_HOST + "/index.html";
-  const std::string index = ui_folder_utf8() + "/index.html";
+  const std::string index = app_config().ui_folder.utf8 + "/index.html";
   gchar* uri = g_filename_to_uri(index.c_str(), nullptr, nullptr);
   std::string address = uri != nullptr ? uri : "file://" + index;
   g_free(uri);
@@ -487,6 +478,6 @@ bool address_in_ui_folder(const std::string& address) {
   if (path == nullptr) return false;
   const std::string file = path;
   g_free(path);
-  const std::string folder = ui_folder_utf8() + "/";
+  const std::string folder = app_config().ui_folder.utf8 + "/";
   return file.compare(0, folder.size(), folder) == 0 && file.find("/../") == std::string::npos;
 }

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "core/text.h"
+
 namespace {
 
 AppConfig process_config;
@@ -24,6 +26,11 @@ std::string resolve_output_folder() {
   if (auto dir = non_empty_env("XDG_DATA_HOME")) return *dir + "/TelvanaPrint";
   if (auto dir = non_empty_env("HOME")) return *dir + "/.local/share/TelvanaPrint";
   return "TelvanaPrint";
+}
+
+FolderPath folder_path(std::string utf8) {
+  std::u16string wide = *utf8_to_wide(utf8);
+  return FolderPath{std::move(utf8), std::move(wide)};
 }
 
 std::u16string format_app_version(std::optional<AppVersion> version) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ std::u16string json_escape(std::optional<std::u16string_view> text);
 
 // text escaped for the inside of a single-quoted script literal; "" for absent.
 std::u16string js_escape(std::optional<std::u16string_view> text);
+
+// The pieces joined in order, in one allocation.
+std::u16string join_text(std::initializer_list<std::u16string_view> pieces);
 
 // UTF-8 to UTF-16; absent for absent input.
 std::optional<std::u16string> utf8_to_wide(std::optional<std::string_view> text);

@@ -1,4 +1,4 @@
-// Flat JSON lookup and the JSON and script escapes.
+// Flat JSON lookup, the JSON and script escapes, and the joining of the texts built of them.
 //
 // The escapes size their output up front (twice the input) and grow it at least twofold when
 // needed, so the input is read once. Units that need no escape are moved sixteen at a time.
@@ -323,4 +323,13 @@ std::u16string json_escape(std::optional<std::u16string_view> text) {
 std::u16string js_escape(std::optional<std::u16string_view> text) {
   if (!text) return u"";
   return escape<JsEscapeRule>(*text, 1, 0);
+}
+
+std::u16string join_text(std::initializer_list<std::u16string_view> pieces) {
+  std::size_t length = 0;
+  for (const std::u16string_view piece : pieces) length += piece.size();
+  std::u16string joined;
+  joined.reserve(length);
+  for (const std::u16string_view piece : pieces) joined.append(piece);
+  return joined;
 }

@@ -22,7 +22,6 @@
 #include "core/text.h"
 #include "files/printed_file_path.h"
 #include "platform/message_box.h"
-#include "platform/records.h"
 
 namespace {
 
@@ -43,9 +42,13 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
          a.changed.tv_nsec == b.changed.tv_nsec;
 }
 
-// Names reported to the page and the file each stood for. Filled by the listing on the UI
-// thread, then handed whole to the watcher thread, which alone uses it from then on.
-using ReportedFiles = std::unordered_map<std::string, FileIdentity>;
+// Names reported to the page and the file each stood for, and where reports go. Filled by the
+// listing on the UI thread, then handed whole to the watcher thread, which alone uses it from
+// then on.
+struct ReportedFiles {
+  std::unordered_map<std::string, FileIdentity> files;
+  Delivery<NewPrintedFile> deliver = nullptr;
+};
 
 // Everything the watcher thread owns.
 struct WatchState {
@@ -64,14 +67,12 @@ const char16_t* const EXISTING_FILE_LINE = u"[startFileWatcher] Existing file qu
 const char16_t* const NEW_FILE_LINE = u"[startFileWatcher] New file detected: %s";
 
 // Logs one report line with the bare name and posts the full path (folder, '/', name) to the
-// page, marked as printed now unless a listing at start found it. A notice the post cannot take
-// is freed with its owner.
-void report_file(const char16_t* line, const std::string& name) {
+// page, marked as printed now unless a listing at start found it.
+void report_file(const char16_t* line, const std::string& name, Delivery<NewPrintedFile> deliver) {
   log_printf(line, name);
-  auto notice = std::make_unique<NewPrintedFile>();
-  notice->path = app_config().output_folder + u"/" + *utf8_to_wide(name);
-  notice->arrived = line == NEW_FILE_LINE;
-  post_new_printed_file(std::move(notice));
+  post_result(deliver, std::make_unique<NewPrintedFile>(NewPrintedFile{
+                           app_config().output_folder.wide + u"/" + *utf8_to_wide(name),
+                           line == NEW_FILE_LINE}));
 }
 
 // Reports name unless it is already reported as this same file or is not a regular file.
@@ -84,11 +85,11 @@ void report_if_new(int folder_fd, const std::string& name, ReportedFiles& report
   if (!exists && !announced) return;
   if (exists) {
     const FileIdentity identity{info.st_ino, info.st_ctim};
-    const auto known = reported.find(name);
-    if (known != reported.end() && same_file(known->second, identity)) return;
-    reported[name] = identity;
+    const auto known = reported.files.find(name);
+    if (known != reported.files.end() && same_file(known->second, identity)) return;
+    reported.files[name] = identity;
   }
-  report_file(line, name);
+  report_file(line, name, reported.deliver);
 }
 
 // Lists the folder's regular files whose names pass matches, reporting each one not yet
@@ -106,7 +107,7 @@ void list_folder(const std::string& folder, ReportedFiles& reported, const char1
     report_if_new(folder_fd, name, reported, line, false);
     present.insert(name);
   }
-  std::erase_if(reported, [&](const auto& item) { return !present.contains(item.first); });
+  std::erase_if(reported.files, [&](const auto& item) { return !present.contains(item.first); });
 }
 
 // The PDFs already waiting, each posted with an "Existing file queued" line. The listing takes
@@ -190,7 +191,7 @@ void handle_event(const inotify_event& event, int folder_fd, WatchState& state) 
   if (event.wd != state.watch || event.len == 0) return;
   const std::string name(event.name);
   if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
-    state.reported.erase(name);
+    state.reported.files.erase(name);
     return;
   }
   if ((event.mask & IN_MOVED_TO) && !(event.mask & IN_ISDIR) && is_pdf_name(name)) {
@@ -247,22 +248,23 @@ void relist_printed_files_on_next_start() {
   relist_requested = watcher_started;
 }
 
-void start_file_watcher() {
+void start_file_watcher(Delivery<NewPrintedFile> deliver) {
   if (watcher_started) {
     if (!relist_requested) return;
     relist_requested = false;
-    ReportedFiles fresh;
-    queue_existing_pdfs(*wide_to_utf8(app_config().output_folder), fresh);
+    ReportedFiles fresh{{}, deliver};
+    queue_existing_pdfs(app_config().output_folder.utf8, fresh);
     return;
   }
   watcher_started = true;
 
-  const std::string folder = *wide_to_utf8(app_config().output_folder);
+  const std::string& folder = app_config().output_folder.utf8;
 
   // The watch is set before the listing, so a file renamed in between is not missed; the
   // identities noted by the listing keep it from being reported twice.
   WatchState state;
   state.folder = folder;
+  state.reported.deliver = deliver;
   state.inotify_fd = inotify_init1(IN_CLOEXEC);
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -6,7 +6,7 @@
 #include "core/text.h"
 
 std::optional<std::string> printed_file_name(std::u16string_view path) {
-  const std::u16string_view configured = app_config().output_folder;
+  const std::u16string_view configured = app_config().output_folder.wide;
   if (configured.empty()) return std::nullopt;
   // Paths are composed as the configured folder, '/' and the name, so a folder given with a
   // trailing '/' (or as "/" itself) yields more than one separator before the name.

@@ -17,11 +17,6 @@
 
 namespace {
 
-// The output folder as the OS takes it.
-std::string output_folder_utf8() {
-  return *wide_to_utf8(app_config().output_folder);
-}
-
 // A regular file or a symbolic link may be deleted. unlinkat removes a link itself and never
 // follows it, so deleting one cannot reach outside the folder.
 bool deletable(const struct stat& info) {
@@ -47,7 +42,7 @@ void delete_printed_file(std::optional<std::u16string_view> path) {
   // other files. A failed deletion of a printed file is not reported.
   std::optional<std::string> name = printed_file_name(*path);
   if (name && !matches_pdf_pattern(*name)) name.reset();
-  const std::string folder = output_folder_utf8();
+  const std::string& folder = app_config().output_folder.utf8;
   const int folder_fd = name ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   struct stat info;
   const bool found =
@@ -61,7 +56,7 @@ void delete_printed_file(std::optional<std::u16string_view> path) {
 }
 
 void clear_printed_files() {
-  FolderListing listing(output_folder_utf8());
+  FolderListing listing(app_config().output_folder.utf8);
   const int folder_fd = listing.fd();
   while (const char* entry = listing.next()) {
     const std::string_view name = entry;

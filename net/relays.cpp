@@ -19,7 +19,7 @@ std::u16string status_text(uint32_t status) {
 
 }  // namespace
 
-void token_relay_worker(std::unique_ptr<BridgeRequest> request) {
+void token_relay_worker(std::unique_ptr<BridgeRequest> request, Delivery<TokenResult> deliver) {
   const std::u16string url = request->first.value_or(u"");
   const std::string form = wide_to_utf8(request->second).value_or("");
   request.reset();
@@ -29,7 +29,7 @@ void token_relay_worker(std::unique_ptr<BridgeRequest> request) {
   if (token_url_unencrypted(url)) {
     log_printf(u"[postToken] Refused: the token is not sent unencrypted to %s", url);
     result->error = utf8_to_wide(PLAIN_HTTP_TOKEN_ERROR);
-    post_token_result(std::move(result));
+    post_result(deliver, std::move(result));
     return;
   }
   const HttpResult http = http_post(url, FORM_CONTENT_TYPE, form, false);
@@ -44,10 +44,11 @@ void token_relay_worker(std::unique_ptr<BridgeRequest> request) {
   } else {
     result->body = u"{}";
   }
-  post_token_result(std::move(result));
+  post_result(deliver, std::move(result));
 }
 
-void http_get_relay_worker(std::unique_ptr<BridgeRequest> request) {
+void http_get_relay_worker(std::unique_ptr<BridgeRequest> request,
+                           Delivery<BridgeRequest> deliver) {
   auto result = std::make_unique<BridgeRequest>();
   result->first = std::move(request->first);
   const std::u16string url = request->second.value_or(u"");
@@ -61,5 +62,5 @@ void http_get_relay_worker(std::unique_ptr<BridgeRequest> request) {
   } else {
     result->second = utf8_to_wide(http_body_text(http)).value_or(u"");
   }
-  post_http_get_result(std::move(result));
+  post_result(deliver, std::move(result));
 }

@@ -27,6 +27,13 @@ constexpr std::u16string_view NATIVE_HANDLED = u"native_handled";
 constexpr std::u16string_view TOO_LARGE_CAPTION = u"File cannot be faxed";
 constexpr std::u16string_view TOKEN_CONTROL_ERROR = u"Token contains CR, LF or NUL";
 
+// Posts an upload result carrying only the path and an error text.
+void post_upload_error(Delivery<BridgeRequest> deliver, std::u16string_view path,
+                       std::u16string_view error) {
+  post_result(deliver, std::make_unique<BridgeRequest>(BridgeRequest{
+                           std::u16string(path), std::nullopt, std::u16string(error)}));
+}
+
 // The printed file the page named, opened for reading, with its folder and size.
 struct OpenedFile {
   UniqueFd folder;
@@ -49,8 +56,8 @@ bool open_printed_file(std::u16string_view path, OpenedFile& opened) {
     log_printf(u"[uploadPrintedFile] Refused: not a printed PDF: %s", path);
     return false;
   }
-  const std::string folder = *wide_to_utf8(app_config().output_folder);
-  opened.folder.reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  opened.folder.reset(
+      open(app_config().output_folder.utf8.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (opened.folder.get() < 0) return false;
   // Non-blocking, so that a FIFO put in place of a file cannot stall the open.
   opened.file.reset(
@@ -82,12 +89,13 @@ std::u16string too_large_warning(const std::string& name, uint64_t size) {
 }
 
 // Refuses a file over the limit: deletes it, tells the page the host handles it, warns the user.
-void refuse_oversize_file(std::u16string_view path, const OpenedFile& opened) {
+void refuse_oversize_file(std::u16string_view path, const OpenedFile& opened,
+                          Delivery<BridgeRequest> deliver) {
   log_printf(u"[uploadPrintedFile] File too large: %zu bytes - deleting and alerting user.",
              opened.size);
   // unlinkat never follows a link: only the name inside the output folder goes.
   unlinkat(opened.folder.get(), opened.name.c_str(), 0);
-  post_upload_error(path, NATIVE_HANDLED);
+  post_upload_error(deliver, path, NATIVE_HANDLED);
   show_message_box(too_large_warning(opened.name, opened.size), TOO_LARGE_CAPTION,
                    MessageBoxIcon::warning);
 }
@@ -127,7 +135,7 @@ std::unique_ptr<BridgeRequest> upload_result(std::u16string_view path, const Htt
 
 }  // namespace
 
-void upload_worker(std::unique_ptr<BridgeRequest> request) {
+void upload_worker(std::unique_ptr<BridgeRequest> request, Delivery<BridgeRequest> deliver) {
   const std::u16string path = request->first.value_or(u"");
   const std::u16string token = request->second.value_or(u"");
   const std::u16string url = request->third.value_or(u"");
@@ -136,22 +144,22 @@ void upload_worker(std::unique_ptr<BridgeRequest> request) {
   // A token holding a line break would end its header and start others of its own.
   if (has_line_break_or_nul(token)) {
     log_printf(u"[uploadPrintedFile] Refused: the token contains CR, LF or NUL");
-    post_upload_error(path, TOKEN_CONTROL_ERROR);
+    post_upload_error(deliver, path, TOKEN_CONTROL_ERROR);
     return;
   }
   // Plain http would carry the token across the network for anyone on the way to read.
   if (token_url_unencrypted(url)) {
     log_printf(u"[uploadPrintedFile] Refused: the token is not sent unencrypted to %s", url);
-    post_upload_error(path, *utf8_to_wide(PLAIN_HTTP_TOKEN_ERROR));
+    post_upload_error(deliver, path, *utf8_to_wide(PLAIN_HTTP_TOKEN_ERROR));
     return;
   }
   OpenedFile opened;
   if (!open_printed_file(path, opened)) {
-    post_upload_error(path, CANNOT_READ_FILE);
+    post_upload_error(deliver, path, CANNOT_READ_FILE);
     return;
   }
   if (opened.size > UPLOAD_SIZE_LIMIT) {
-    refuse_oversize_file(path, opened);
+    refuse_oversize_file(path, opened, deliver);
     return;
   }
 
@@ -168,8 +176,8 @@ void upload_worker(std::unique_ptr<BridgeRequest> request) {
   const HttpResult http = http_post_stream(url, headers, upload_body_source(body), true);
   if (body.file_failed) {
     log_printf(u"[uploadPrintedFile] File could not be read in full while sending: %s", path);
-    post_upload_error(path, CANNOT_READ_FILE);
+    post_upload_error(deliver, path, CANNOT_READ_FILE);
     return;
   }
-  post_upload_result(upload_result(path, http));
+  post_result(deliver, upload_result(path, http));
 }

@@ -12,16 +12,16 @@ GMainLoop* main_loop = nullptr;  // UI thread only
 int quit_code = 0;
 void (*shutdown_step)() = nullptr;  // set once at start-up
 
-void quit_on_ui_thread(void* record) {
-  quit_code = static_cast<int>(reinterpret_cast<intptr_t>(record));
+void quit_on_ui_thread(int code) {
+  quit_code = code;
   // A box on screen runs a loop of its own inside the main loop; the main loop ends only after it.
   close_message_boxes();
   if (main_loop != nullptr) g_main_loop_quit(main_loop);
 }
 
-void shut_down_on_ui_thread(void*) {
+void shut_down_on_ui_thread() {
   if (shutdown_step != nullptr) shutdown_step();
-  quit_on_ui_thread(nullptr);
+  quit_on_ui_thread(0);
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ int run_main_loop() {
 }
 
 void quit_main_loop(int code) {
-  post_to_ui_thread(quit_on_ui_thread, reinterpret_cast<void*>(static_cast<intptr_t>(code)));
+  post_to_ui_thread([code] { quit_on_ui_thread(code); });
 }
 
 void set_shutdown_step(void (*step)()) {
@@ -43,5 +43,5 @@ void set_shutdown_step(void (*step)()) {
 }
 
 void request_shutdown() {
-  post_to_ui_thread(shut_down_on_ui_thread, nullptr);
+  post_to_ui_thread(shut_down_on_ui_thread);
 }

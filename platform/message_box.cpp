@@ -59,10 +59,7 @@ void run_box(std::u16string_view text, std::u16string_view caption, MessageBoxIc
 }
 
 // The UI-thread side of a box asked for by another thread; wakes the asker when it closes.
-void run_posted_box(void* record) {
-  std::unique_ptr<std::shared_ptr<BoxRequest>> held(
-      static_cast<std::shared_ptr<BoxRequest>*>(record));
-  BoxRequest& request = **held;
+void run_awaited_box(BoxRequest& request) {
   run_box(request.text, request.caption, request.icon);
   {
     std::lock_guard<std::mutex> lock(request.mutex);
@@ -71,23 +68,12 @@ void run_posted_box(void* record) {
   request.closed_signal.notify_all();
 }
 
-// A box nobody waits for, owned by the UI-thread task that shows it.
-struct PostedBox {
-  std::u16string text;
-  std::u16string caption;
-  MessageBoxIcon icon;
-};
-
-void run_unawaited_box(void* record) {
-  std::unique_ptr<PostedBox> box(static_cast<PostedBox*>(record));
-  run_box(box->text, box->caption, box->icon);
-}
-
 }  // namespace
 
 void post_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon) {
-  post_to_ui_thread(run_unawaited_box,
-                    new PostedBox{std::u16string(text), std::u16string(caption), icon});
+  post_to_ui_thread([text = std::u16string(text), caption = std::u16string(caption), icon] {
+    run_box(text, caption, icon);
+  });
 }
 
 void show_message_box(std::u16string_view text, std::u16string_view caption, MessageBoxIcon icon) {
@@ -99,7 +85,7 @@ void show_message_box(std::u16string_view text, std::u16string_view caption, Mes
   request->text = text;
   request->caption = caption;
   request->icon = icon;
-  post_to_ui_thread(run_posted_box, new std::shared_ptr<BoxRequest>(request));
+  post_to_ui_thread([request] { run_awaited_box(*request); });
   std::unique_lock<std::mutex> lock(request->mutex);
   request->closed_signal.wait(lock, [&] { return request->closed; });
 }

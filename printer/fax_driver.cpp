@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "printer/copy_job.h"
+#include "printer/printer_name.h"
 #include "printer/raster_output.h"
 #include "printer/test_page.h"
 
@@ -141,7 +142,7 @@ bool configure_driver_data(pappl_system_t* system, const char* driver_name, cons
   }
 
   if (std::strncmp(driver_name, PWG_COMMON, std::strlen(PWG_COMMON)) == 0) {
-    papplCopyString(data->make_and_model, "Send as Fax (Telvana)", sizeof data->make_and_model);
+    papplCopyString(data->make_and_model, PRINTER_NAME, sizeof data->make_and_model);
     data->has_supplies = true;
     data->left_right = MARGIN;
     data->bottom_top = MARGIN;

@@ -10,10 +10,9 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/message_box.h"
+#include "printer/printer_name.h"
 
 namespace {
-
-constexpr const char16_t* BOX_CAPTION = u"Send as Fax (Telvana)";
 
 // What kind of trouble an error stands for; the same kind in the same folder is one cause.
 enum class Trouble { full, read_only, missing, other };
@@ -129,7 +128,8 @@ void fail_unsaved_job(pappl_job_t* job, SaveStage stage, const std::string& fold
   }
   papplPrinterSetReasons(papplJobGetPrinter(job), reason, PAPPL_PREASON_NONE);
   if (show)
-    post_message_box(save_failure_box_text(document, cause), BOX_CAPTION, MessageBoxIcon::error);
+    post_message_box(save_failure_box_text(document, cause), *utf8_to_wide(PRINTER_NAME),
+                     MessageBoxIcon::error);
 }
 
 void note_stage_worked(pappl_printer_t* printer, SaveStage stage) {

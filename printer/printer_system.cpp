@@ -17,6 +17,7 @@
 #include "printer/job_output.h"
 #include "printer/pappl_document_read_fault.h"
 #include "printer/pappl_job_thread_fault.h"
+#include "printer/printer_name.h"
 #include "printer/spool_folder.h"
 #include "printer/system_setup.h"
 
@@ -91,9 +92,9 @@ void printer_thread() {
   register_output_device();
   route_quit_signals_to_waiter();
 
-  char name_arg[] = "Send as Fax (Telvana)";
+  std::string name_arg = PRINTER_NAME;
   char server_arg[] = "server";
-  char* argv[] = {name_arg, server_arg, nullptr};
+  char* argv[] = {name_arg.data(), server_arg, nullptr};
   papplMainloop(2, argv, MAINLOOP_VERSION, MAINLOOP_FOOTER, 1, fax_drivers, nullptr,
                 fax_driver_callback, nullptr, nullptr, create_printer_system, nullptr,
                 CALLBACK_DATA);

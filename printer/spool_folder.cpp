@@ -16,6 +16,7 @@
 
 #include "core/folder_listing.h"
 #include "core/log.h"
+#include "printer/printer_name.h"
 
 namespace {
 
@@ -38,12 +39,12 @@ std::string parent_folder(std::string folder) {
   return folder.substr(0, slash);
 }
 
-// Longest spool folder path that still holds the framework's socket ("<folder>/Send as Fax
-// (Telvana)<uid>.sock") within a socket address; a longer one would be cut, and the socket
-// would land outside the folder.
-constexpr std::size_t SPOOL_PATH_LIMIT =
-    sizeof(sockaddr_un::sun_path) - std::char_traits<char>::length("/Send as Fax (Telvana).sock") -
-    10 - 1;
+// Longest spool folder path that still holds the framework's socket ("<folder>/<printer
+// name><uid>.sock") within a socket address; a longer one would be cut, and the socket would
+// land outside the folder.
+constexpr std::size_t SPOOL_PATH_LIMIT = sizeof(sockaddr_un::sun_path) - 1 -
+                                         std::char_traits<char>::length(PRINTER_NAME) -
+                                         std::char_traits<char>::length(".sock") - 10 - 1;
 
 // Longest "/<prefix><pid>-XXXXXX" below the base folder (pids have at most 7 digits).
 constexpr std::size_t SPOOL_NAME_LENGTH =

@@ -193,7 +193,7 @@ pappl_system_t* create_printer_system(int num_options, cups_option_t* options, v
   // First run at the loop's first turn, right after the framework installed its handlers.
   papplSystemAddTimerCallback(system, time(nullptr), 1, check_stop, nullptr);
 
-  const std::string folder = resolve_output_folder();
+  const std::string& folder = app_config().output_folder.utf8;
   auto uri_path = to_file_uri_path(folder);
   if (!uri_path) {
     if (!create_folder_with_parents(folder)) {

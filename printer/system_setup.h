@@ -5,11 +5,7 @@
 
 #include <string>
 
-// Name of the printer, the system and both DNS-SD services.
-inline constexpr const char* PRINTER_NAME = "Send as Fax (Telvana)";
-
-// The IPP port of the printer.
-inline constexpr int PRINTER_IPP_PORT = 8631;
+#include "printer/printer_name.h"
 
 // System callback of the main loop: the system with its listeners on localhost, drivers,
 // contact, and the printer writing into the output folder; null when it cannot be set up.

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/delivery.h"
 #include "core/config.h"
 #include "core/text.h"
 #include "files/file_watcher.h"
@@ -143,10 +144,10 @@ int main(int argc, char** argv) {
   mkdir(output_folder.c_str(), 0700);
 
   AppConfig config;
-  config.output_folder = *utf8_to_wide(output_folder);
+  config.output_folder = folder_path(output_folder);
   set_app_config(config);
   capture_notices();
-  start_file_watcher();
+  start_file_watcher(deliver_new_printed_file);
 
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

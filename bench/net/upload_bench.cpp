@@ -34,7 +34,6 @@
 #include "core/text.h"
 #include "net/http_client.h"
 #include "net/workers.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 
 namespace {
@@ -155,7 +154,7 @@ void BM_UploadWorker(benchmark::State& state) {
     request->second = u"bench-token";
     request->third = *utf8_to_wide(sink_url());
     const auto start = std::chrono::steady_clock::now();
-    std::thread worker([&] { upload_worker(std::move(request)); });
+    std::thread worker([&] { upload_worker(std::move(request), deliver_upload_result); });
     while (scripts < expected) g_main_context_iteration(nullptr, TRUE);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -227,11 +226,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   AppConfig config;
-  config.output_folder = *utf8_to_wide(folder);
+  config.output_folder = folder_path(folder);
   set_app_config(config);
   http_client_init();
   set_ui_thread();
-  set_record_receiver(route_app_message);
   set_script_runner(count_script);
 
   benchmark::Initialize(&argc, argv);

@@ -4,30 +4,38 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+// The wait status of a forked copy of the test that runs crash, which must end it by a signal.
+std::optional<int> status_of_crash(const std::function<void()>& crash) {
+  ChildProcess child;
+  if (!child.start_function([&] {
+        crash();
+        return 0;  // not reached: the signal ends the process
+      })) {
+    return std::nullopt;
+  }
+  return child.wait_status(std::chrono::seconds(60));
+}
 
 #ifndef TELVANA_WITH_SENTRY
 TEST(CrashReporter, FatalSignalLeavesAReportAndStillKillsTheProcess) {
   for (int fatal : {SIGSEGV, SIGABRT}) {
     SCOPED_TRACE(fatal);
     TempDir out;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const std::optional<int> status = status_of_crash([&] {
       crash_reporter_init("telvana-printer@2.5.17", out.path());
       raise(fatal);
-      _exit(0);  // not reached: the signal ends the process
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), fatal);
+    });
+    ASSERT_TRUE(status && WIFSIGNALED(*status));
+    EXPECT_EQ(WTERMSIG(*status), fatal);
 
     std::vector<std::filesystem::path> reports;
     for (const auto& entry : std::filesystem::directory_iterator(out / "crash-reports")) {
@@ -47,18 +55,13 @@ TEST(CrashReporter, FatalSignalLeavesAReportAndStillKillsTheProcess) {
 
 TEST(CrashReporter, CloseRestoresTheDefaultAction) {
   TempDir out;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const std::optional<int> status = status_of_crash([&] {
     crash_reporter_init("telvana-printer@1.0.0", out.path());
     crash_reporter_close();
     raise(SIGSEGV);
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+  });
+  ASSERT_TRUE(status && WIFSIGNALED(*status));
+  EXPECT_EQ(WTERMSIG(*status), SIGSEGV);
   EXPECT_TRUE(std::filesystem::is_empty(out / "crash-reports"));
 }
 

@@ -19,6 +19,7 @@
 #include "app/handoff_frame.h"
 #include "app/url_scheme.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/x_window.h"
 
@@ -57,10 +58,7 @@ std::string header(std::uint64_t dw_data, std::uint32_t cb_data) {
 class RunningInstance : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-      GTEST_SKIP() << "DISPLAY is not set";
-    }
+    SKIP_WITHOUT_DISPLAY();
     executable = install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/app/pages");
     app.set_executable(executable);
   }
@@ -180,12 +178,14 @@ TEST_F(RunningInstance, RegistersItselfAndGioOpenReachesThePage) {
   EXPECT_TRUE(log_has("[scheme] Registered telvanaprinter:// -> " + command + "\n"));
 
   // gio looks the scheme up in the same private folders and starts the program a second time.
-  std::string env_prefix;
+  ChildSetup desktop;
   for (const char* name :
        {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TELVANA_OUTPUT_DIR"}) {
-    env_prefix += std::string(name) + "='" + app.env()[name] + "' ";
+    desktop.env[name] = app.env()[name];
   }
-  EXPECT_EQ(std::system(("env " + env_prefix + "gio open telvanaprinter://x").c_str()), 0);
+  ChildProcess gio;
+  ASSERT_TRUE(gio.start({"gio", "open", "telvanaprinter://x"}, desktop));
+  EXPECT_EQ(gio.wait_exit(std::chrono::seconds(60)), 0);
   EXPECT_TRUE(log_has(callback_line("telvanaprinter://x"))) << app.log();
   EXPECT_NE(app.log().find("[startup] Second instance, cmdline: telvanaprinter://x"),
             std::string::npos);

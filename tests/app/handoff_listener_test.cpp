@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +20,7 @@
 #include "core/log.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/ui_loop.h"
 
 namespace {
 
@@ -35,18 +35,6 @@ std::string header(std::uint64_t dw_data, std::uint32_t cb_data) {
   std::memcpy(bytes.data(), &dw_data, 8);
   std::memcpy(bytes.data() + 8, &cb_data, 4);
   return bytes;
-}
-
-// Turns the main context until done holds; the generous time-out only guards against a hang.
-template <class Done>
-bool turn_until(Done done, std::chrono::seconds guard = std::chrono::seconds(20)) {
-  const auto give_up = std::chrono::steady_clock::now() + guard;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 // A raw client that can misbehave.
@@ -98,7 +86,7 @@ class HandoffListener : public ::testing::Test {
     auto sent = std::async(std::launch::async, [&] {
       return send_handoff(socket_path, frame, std::chrono::milliseconds(0));
     });
-    EXPECT_TRUE(turn_until(
+    EXPECT_TRUE(pump_until(
         [&] { return sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     return sent.get();
   }
@@ -192,11 +180,11 @@ TEST_F(HandoffListener, MalformedFramesAreRejectedWithoutAnAnswer) {
     ASSERT_TRUE(c.bytes.empty() || client.write(c.bytes)) << c.name;
     if (c.close_after) shutdown(client.fd, SHUT_WR);
     std::string answer;
-    EXPECT_TRUE(turn_until([&] { return client.closed_by_peer(answer); })) << c.name;
+    EXPECT_TRUE(pump_until([&] { return client.closed_by_peer(answer); })) << c.name;
     EXPECT_EQ(answer, "") << c.name;
     EXPECT_NE(read_file(log_path).find(c.logged), std::string::npos) << c.name;
     EXPECT_TRUE(page_scripts.empty()) << c.name;
-    EXPECT_TRUE(turn_until([] { return handoff_connection_count() == 0; })) << c.name;
+    EXPECT_TRUE(pump_until([] { return handoff_connection_count() == 0; })) << c.name;
   }
   expect_still_serving();
 }
@@ -213,7 +201,7 @@ TEST_F(HandoffListener, SlowSendersNeitherBlockOthersNorStayForever) {
 
   std::string answer;
   EXPECT_TRUE(
-      turn_until([&] { return slow.closed_by_peer(answer) && silent.closed_by_peer(answer); }));
+      pump_until([&] { return slow.closed_by_peer(answer) && silent.closed_by_peer(answer); }));
   EXPECT_EQ(answer, "");
   EXPECT_NE(read_file(log_path).find("no whole frame within the time limit"), std::string::npos);
   EXPECT_EQ(handoff_connection_count(), 0u);
@@ -226,7 +214,7 @@ TEST_F(HandoffListener, SlowSendersNeitherBlockOthersNorStayForever) {
     ASSERT_TRUE(trickle.write(std::string(1, byte)));
     g_main_context_iteration(nullptr, FALSE);
   }
-  EXPECT_TRUE(turn_until([&] { return trickle.closed_by_peer(answer); }));
+  EXPECT_TRUE(pump_until([&] { return trickle.closed_by_peer(answer); }));
   EXPECT_EQ(answer, std::string("\x01\0\0\0", 4));
   EXPECT_EQ(page_scripts, std::vector<std::u16string>{callback_page_script(u"telvanaprinter://t")});
 }
@@ -236,13 +224,13 @@ TEST_F(HandoffListener, ConnectionsBeyondTheLimitAreClosedAtOnce) {
   for (std::size_t i = 0; i < limits.max_connections; ++i) {
     idle.push_back(std::make_unique<RawClient>(socket_path));
   }
-  EXPECT_TRUE(turn_until([&] { return handoff_connection_count() == limits.max_connections; }));
+  EXPECT_TRUE(pump_until([&] { return handoff_connection_count() == limits.max_connections; }));
   RawClient extra(socket_path);
   std::string answer;
-  EXPECT_TRUE(turn_until([&] { return extra.closed_by_peer(answer); }));
+  EXPECT_TRUE(pump_until([&] { return extra.closed_by_peer(answer); }));
   EXPECT_NE(read_file(log_path).find("connections already open"), std::string::npos);
   idle.clear();
-  EXPECT_TRUE(turn_until([] { return handoff_connection_count() == 0; }));
+  EXPECT_TRUE(pump_until([] { return handoff_connection_count() == 0; }));
   expect_still_serving();
 }
 
@@ -252,16 +240,14 @@ TEST_F(HandoffListener, PeersOfAnotherUserAreDropped) {
   chmod(dir.path().c_str(), 0755);
   chmod(socket_path.c_str(), 0666);
   const std::string frame = encode_handoff_frame(u"telvanaprinter://intruder");
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+  ChildProcess intruder;
+  ASSERT_TRUE(intruder.start_function([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 3;
     const HandoffOutcome outcome = send_handoff(socket_path, frame, std::chrono::seconds(0));
-    _exit(!outcome.listener_found ? 4 : outcome.answer ? 5 : 0);
-  }
-  int status = -1;
-  EXPECT_TRUE(turn_until([&] { return waitpid(child, &status, WNOHANG) == child; }));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return !outcome.listener_found ? 4 : outcome.answer ? 5 : 0;
+  }));
+  EXPECT_TRUE(pump_until([&] { return !intruder.running(); }));
+  EXPECT_EQ(intruder.wait_exit(), 0);
   EXPECT_TRUE(page_scripts.empty());
   EXPECT_NE(read_file(log_path).find("[callback] Hand-off from uid 65534 refused"),
             std::string::npos);

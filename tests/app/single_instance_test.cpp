@@ -24,6 +24,7 @@
 #include "app/runtime_folder.h"
 #include "core/log.h"
 #include "tests/support/app_process.h"
+#include "tests/support/ui_loop.h"
 
 namespace {
 
@@ -70,10 +71,8 @@ class SecondStart : public ::testing::Test {
   // Runs a second start while this thread serves the socket; its exit code.
   std::optional<int> run_second_start(const std::vector<std::string>& args) {
     auto run = std::async(std::launch::async, [&] { return app.run_again(args); });
-    while (run.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
-      g_main_context_iteration(nullptr, FALSE);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    pump_until(
+        [&] { return run.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; });
     return run.get();
   }
 
@@ -187,10 +186,8 @@ TEST_F(SecondStart, WaitsForAnInstanceThatIsStillStartingUp) {
       std::async(std::launch::async, [&] { return app.run_again({"telvanaprinter://late"}); });
   ASSERT_TRUE(wait_until([&] { return contains(app.log(), "handle_second_instance"); }));
   ASSERT_TRUE(start_handoff_listener(socket_path(), record_frame));
-  while (run.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
-    g_main_context_iteration(nullptr, FALSE);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  pump_until(
+      [&] { return run.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; });
   EXPECT_EQ(run.get(), 0);
   ASSERT_EQ(frames_received.size(), 1u);
   EXPECT_EQ(frames_received[0].text, u"telvanaprinter://late");

@@ -2,12 +2,9 @@
 // (gio, xdg-open) starting the real program with a URL through them.
 #include "app/url_scheme.h"
 
-#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -23,7 +20,9 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "tests/support/app_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/ui_loop.h"
 
 extern char** environ;
 
@@ -120,38 +119,11 @@ TEST(MimeappsList, SetsOurDefaultAndKeepsEverythingElse) {
 // Runs program with the test environment plus extra; its exit code (nullopt on a hang).
 std::optional<int> run_tool(const std::vector<std::string>& args,
                             const std::map<std::string, std::string>& extra) {
-  std::map<std::string, std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::size_t equals = text.find('=');
-    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  for (const auto& [name, value] : extra) merged[name] = value;
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : merged) env_strings.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : env_strings) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> arg_strings = args;
-  std::vector<char*> argv;
-  for (auto& arg : arg_strings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, 0);
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  int status = 0;
-  const bool ended =
-      wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(20));
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return std::nullopt;
-  }
-  return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+  ChildProcess tool;
+  if (!tool.start(args, {.env = extra})) return std::nullopt;
+  const std::optional<int> code = tool.wait_exit(std::chrono::seconds(20));
+  tool.kill_now();
+  return code;
 }
 
 // A private set of user folders, set in this process's environment for the test's length.
@@ -276,11 +248,7 @@ TEST_F(UserFolders, DesktopLaunchersStartTheProgramWithTheUrl) {
       session["DISPLAY"] = ":99";
     }
     auto launched = std::async(std::launch::async, [&] { return run_tool(c.command, session); });
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (frames_received.empty() && std::chrono::steady_clock::now() < give_up) {
-      g_main_context_iteration(nullptr, FALSE);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    pump_until([] { return !frames_received.empty(); }, std::chrono::seconds(30));
     EXPECT_EQ(launched.get(), 0) << c.name;
     ASSERT_EQ(frames_received.size(), 1u) << c.name;
     EXPECT_EQ(frames_received[0].text, *utf8_to_wide(c.command.back())) << c.name;

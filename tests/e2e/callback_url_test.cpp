@@ -8,6 +8,7 @@
 #include "tests/e2e/reference_page.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/x_window.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct CallbackCase {
 };
 
 TEST(CallbackRoad, GioOpenReachesTheHiddenReferencePage) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   TempDir install;
   AppProcess app;
   app.set_executable(install_reference_page(install, std::nullopt));

@@ -16,6 +16,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::vector<std::string> fields(const std::string& line) {
 }
 
 TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   if (!in_private_network()) {
     GTEST_SKIP() << "needs a private network namespace (run as root, or under unshare --net)";
   }
@@ -144,7 +145,7 @@ TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
   TempDir work;
   ChildProcess control;
   ASSERT_TRUE(control.start({"avahi-publish", "-s", "Control Printer", "_ipp._tcp", "631"},
-                            {{"DBUS_SYSTEM_BUS_ADDRESS", bus}}, work / "control.log"));
+                            {{{"DBUS_SYSTEM_BUS_ADDRESS", bus}}, work / "control.log"}));
 
   // A print through CUPS's temporary queue for the discovered printer.
   ASSERT_TRUE(write_file(work / "doc.pdf", text_pdf({"Found on this desktop", "Second page"})));
@@ -189,7 +190,7 @@ TEST(DnsSd, FoundAndUsedHereAfterAvahiComesAndGoesAndUnseenByAnotherHost) {
 }
 
 TEST(DnsSd, WithoutAMessageBusOneLineIsLoggedUntilTheBusAppears) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   if (!in_private_network()) {
     GTEST_SKIP() << "needs a private network namespace (run as root, or under unshare --net)";
   }

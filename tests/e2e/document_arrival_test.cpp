@@ -49,11 +49,11 @@ TEST(DocumentArrival, BringsTheWindowToTheFrontOverAnotherApplication) {
                                                   {"HOME", desktop.path()},
                                                   {"XDG_CONFIG_HOME", desktop / "config"}};
   ChildProcess window_manager, other_application;
-  ASSERT_TRUE(window_manager.start({"openbox", "--sm-disable"}, env, desktop / "openbox.log"));
+  ASSERT_TRUE(window_manager.start({"openbox", "--sm-disable"}, {env, desktop / "openbox.log"}));
   ASSERT_TRUE(wait_until([&] { return x.root_property("_NET_SUPPORTING_WM_CHECK").has_value(); }))
       << read_file(desktop / "openbox.log");
-  ASSERT_TRUE(other_application.start({"xmessage", "-geometry", "+0+0", "Another application"}, env,
-                                      desktop / "xmessage.log"));
+  ASSERT_TRUE(other_application.start({"xmessage", "-geometry", "+0+0", "Another application"},
+                                      {env, desktop / "xmessage.log"}));
   // The only window the window manager manages so far; it may not have the focus yet (a window
   // mapped while the manager was starting does not get it), so each case clicks into it.
   Window other = 0;

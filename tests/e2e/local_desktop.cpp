@@ -65,8 +65,8 @@ LocalDesktop::LocalDesktop(const std::string& hosts, bool with_avahi) {
       shell_quote(root_ / "log") +
       " /var/log/cups; "
       "exec sleep 100000";
-  if (!namespace_.start({"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, {},
-                        root_ / "daemons.log")) {
+  if (!namespace_.start({"unshare", "--mount", "--propagation", "private", "sh", "-c", script},
+                        {.output_path = root_ / "daemons.log"})) {
     return;
   }
   const std::string comm = "/proc/" + std::to_string(namespace_.pid()) + "/comm";
@@ -100,7 +100,7 @@ LocalDesktop::~LocalDesktop() {
 bool LocalDesktop::start_daemon(ChildProcess& daemon, const std::string& command) {
   return daemon.start({"nsenter", "--mount=/proc/" + std::to_string(namespace_.pid()) + "/ns/mnt",
                        "sh", "-c", "exec env -u DBUS_SYSTEM_BUS_ADDRESS " + command},
-                      {}, root_ / "daemons.log");
+                      {.output_path = root_ / "daemons.log"});
 }
 
 bool LocalDesktop::start_avahi() {

@@ -11,6 +11,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ struct NameServiceCase {
 };
 
 TEST(PrintDialogs, GtkAndQtApplicationsPrintThroughTheDesktopsCups) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   if (!in_private_network()) {
     GTEST_SKIP() << "needs a private network namespace (run as root, or under unshare --net)";
   }

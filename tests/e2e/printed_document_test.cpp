@@ -13,6 +13,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/fax_service_process.h"
 
 namespace {
@@ -33,7 +34,7 @@ std::string pdf_text(const std::string& path) {
 }
 
 TEST(PrintedDocumentRoad, FromCupsThroughThePageToTheFaxService) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   FaxServiceProcess service(TOKEN);
   ASSERT_TRUE(service.started());
   TempDir install, inputs;

@@ -69,8 +69,8 @@ OtherHost::OtherHost() {
   // Only a network of the test's own gets a link to another host.
   if (!in_private_network()) return;
   if (!holder_.start(
-          {"unshare", "--net", "--uts", "sh", "-c", "hostname otherhost && exec sleep 100000"}, {},
-          dir_ / "holder.log")) {
+          {"unshare", "--net", "--uts", "sh", "-c", "hostname otherhost && exec sleep 100000"},
+          {.output_path = dir_ / "holder.log"})) {
     return;
   }
   const std::string pid = std::to_string(holder_.pid());

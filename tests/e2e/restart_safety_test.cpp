@@ -18,6 +18,7 @@
 #include "tests/e2e/test_documents.h"
 #include "tests/printer/ipp_client.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ class CreationWatch {
 class RestartSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+    SKIP_WITHOUT_DISPLAY();
     app.set_executable(
         install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/files/pages"));
   }

@@ -17,6 +17,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/x_window.h"
 
 namespace {
@@ -93,7 +94,7 @@ std::string value_of(const std::string& output, const std::string& attribute) {
 }
 
 TEST(SaveFailures, NothingCutShortIsKeptAndEveryFailureReachesTheUser) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   if (geteuid() != 0) GTEST_SKIP() << "mounting file systems needs root";
   SmallDisks disks;
   ASSERT_TRUE(disks.start()) << disks.app.stderr_text();

@@ -61,7 +61,7 @@ TEST(WaylandDesktop, TokensOfTheUsersInputBringTheWindowForward) {
   ASSERT_TRUE(
       other.start({"/usr/bin/python3",
                    std::string(TELVANA_SOURCE_DIR) + "/tests/e2e/wayland_desktop.py", CALLBACK_URL},
-                  app.env(), other_log));
+                  {app.env(), other_log}));
   ASSERT_TRUE(wait_until([&] { return other_said("focus in") == 1; })) << read_file(other_log);
 
   // Once the other application has lost the focus, the user types: only the program's page may

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 
+#include "bridge/delivery.h"
 #include "core/config.h"
 #include "core/log.h"
 #include "core/text.h"
@@ -44,12 +45,12 @@ void run_isolated(void (*scenario)()) {
 // A private output folder and log, with the notices of this process captured.
 struct WatchedFolder {
   TempDir root;
-  std::string folder = root / "out";
+  std::string folder;
   std::string log = root / "test.log";
 
-  WatchedFolder() {
+  explicit WatchedFolder(const std::string& name = "out") : folder(root / name) {
     AppConfig config;
-    config.output_folder = *utf8_to_wide(folder);
+    config.output_folder = folder_path(folder);
     set_app_config(config);
     log_open(log);
     capture_notices();
@@ -91,6 +92,7 @@ struct WatchCase {
   std::vector<Change> changes;        // after the start
   std::set<std::string> listed;       // reported by the listing, in any order
   std::vector<std::string> detected;  // reported by the watcher, in this order
+  const char* folder_name = "out";
 };
 
 const WatchCase WATCH_CASES[] = {
@@ -127,6 +129,14 @@ const WatchCase WATCH_CASES[] = {
      {"job.pdf"},
      {}},
     {"MissingFolderIsCreated", {}, {}, {}, {}, {}},
+    // Not UTF-8: the folder watched is the one of these bytes, the page's paths say U+FFFD.
+    {"FolderNameNotUtf8",
+     {""},
+     {"a.pdf", "b.tmp"},
+     {{Change::Rename, "b.tmp", "b.pdf"}},
+     {"a.pdf"},
+     {"b.pdf"},
+     "out-\xff"},
 };
 
 // The case run by the current child process.
@@ -151,11 +161,11 @@ void make_change(const WatchedFolder& watched, const Change& change) {
 
 void run_watch_case() {
   const WatchCase& c = *current_case;
-  WatchedFolder watched;
+  WatchedFolder watched(c.folder_name);
   for (const std::string& folder : c.folders) mkdir(watched.path(folder).c_str(), 0700);
   for (const std::string& name : c.present) watched.write(name);
 
-  start_file_watcher();
+  start_file_watcher(deliver_new_printed_file);
   for (const Change& change : c.changes) make_change(watched, change);
   // The watcher's notices arrive in the order of its events: once this last rename has been
   // reported, every earlier change has been looked at.
@@ -212,13 +222,13 @@ void run_second_start() {
   watched.write("a.pdf");
   const int threads_before = thread_count();
 
-  start_file_watcher();
+  start_file_watcher(deliver_new_printed_file);
   ASSERT_TRUE(pump_all_posted());
   EXPECT_EQ(thread_count(), threads_before + 1);
   EXPECT_EQ(captured_notices().size(), 1u);
 
   watched.write("b.pdf");
-  start_file_watcher();
+  start_file_watcher(deliver_new_printed_file);
   ASSERT_TRUE(pump_all_posted());
   EXPECT_EQ(captured_notices().size(), 1u);
   EXPECT_EQ(thread_count(), threads_before + 1);
@@ -247,7 +257,7 @@ void run_second_start() {
   ASSERT_TRUE(wait_until([&] { return stat(watched.folder.c_str(), &info) == 0; }));
   watched.arrive("e.pdf");
   ASSERT_TRUE(pump_until([] { return captured_notices().size() >= 5; }));
-  start_file_watcher();
+  start_file_watcher(deliver_new_printed_file);
   ASSERT_TRUE(pump_all_posted());
   EXPECT_EQ(thread_count(), threads_before + 1);
   EXPECT_EQ(std::vector<std::u16string>(captured_notices().begin() + 3, captured_notices().end()),
@@ -286,7 +296,7 @@ void run_burst_beyond_event_queue() {
   const int reader = open(pipe_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
   ASSERT_TRUE(log_open(pipe_path));
-  start_file_watcher();
+  start_file_watcher(deliver_new_printed_file);
   // Fill the pipe so the watcher's first log line waits until the test drains it.
   const int filler = open(pipe_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(filler, 0);

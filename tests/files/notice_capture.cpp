@@ -1,14 +1,11 @@
 #include "tests/files/notice_capture.h"
 
 #include <dirent.h>
-#include <glib.h>
 
 #include <sstream>
 
-#include "bridge/delivery.h"
 #include "bridge/page_script.h"
 #include "core/text.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,16 +25,10 @@ void keep_notice(const std::u16string& script) {
   notices.push_back(script.substr(from, script.size() - 2 - from));
 }
 
-gboolean mark_guard_passed(gpointer passed) {
-  *static_cast<bool*>(passed) = true;
-  return G_SOURCE_REMOVE;
-}
-
 }  // namespace
 
 void capture_notices() {
   set_ui_thread();
-  set_record_receiver(route_app_message);
   set_script_runner(keep_notice);
 }
 
@@ -47,21 +38,6 @@ const std::vector<std::u16string>& captured_notices() {
 
 std::u16string expected_notice(const std::string& path) {
   return js_escape(utf8_to_wide(path));
-}
-
-bool pump_until(const std::function<bool()>& done, std::chrono::seconds guard) {
-  bool guard_passed = false;
-  const guint guard_source =
-      g_timeout_add_seconds(static_cast<guint>(guard.count()), mark_guard_passed, &guard_passed);
-  while (!done() && !guard_passed) g_main_context_iteration(nullptr, TRUE);
-  if (!guard_passed) g_source_remove(guard_source);
-  return done();
-}
-
-bool pump_all_posted() {
-  bool marker_ran = false;
-  post_to_ui_thread([](void* ran) { *static_cast<bool*>(ran) = true; }, &marker_ran);
-  return pump_until([&] { return marker_ran; });
 }
 
 std::vector<std::string> log_messages(const std::string& path) {

@@ -9,37 +9,37 @@ namespace {
 
 struct PathCase {
   const char* name;
-  const char16_t* folder;
+  const char* folder;
   std::u16string path;
   std::optional<std::string> expected;
 };
 
 const PathCase PATH_CASES[] = {
-    {"Plain", u"/home/u/out", u"/home/u/out/job.pdf", "job.pdf"},
-    {"NonAscii", u"/home/u/out", u"/home/u/out/Tr\u00e9s \u2603 it's.pdf",
+    {"Plain", "/home/u/out", u"/home/u/out/job.pdf", "job.pdf"},
+    {"NonAscii", "/home/u/out", u"/home/u/out/Tr\u00e9s \u2603 it's.pdf",
      "Tr\xc3\xa9s \xe2\x98\x83 it's.pdf"},
-    {"DoubleSlash", u"/home/u/out", u"/home/u/out//job.pdf", "job.pdf"},
-    {"FolderWithSlash", u"/home/u/out/", u"/home/u/out//job.pdf", "job.pdf"},
-    {"FolderWithSlashSingle", u"/home/u/out/", u"/home/u/out/job.pdf", "job.pdf"},
-    {"RootFolder", u"/", u"//job.pdf", "job.pdf"},
-    {"RelativeFolder", u"out", u"out/job.pdf", "job.pdf"},
-    {"FolderItself", u"/home/u/out", u"/home/u/out", std::nullopt},
-    {"FolderWithSlashOnly", u"/home/u/out", u"/home/u/out/", std::nullopt},
-    {"SiblingPrefix", u"/home/u/out", u"/home/u/outer/job.pdf", std::nullopt},
-    {"ShorterThanFolder", u"/home/u/out", u"/home/u/ou", std::nullopt},
-    {"Subfolder", u"/home/u/out", u"/home/u/out/sub/job.pdf", std::nullopt},
-    {"UpAndOut", u"/home/u/out", u"/home/u/out/../job.pdf", std::nullopt},
-    {"DotDot", u"/home/u/out", u"/home/u/out/..", std::nullopt},
-    {"Dot", u"/home/u/out", u"/home/u/out/.", std::nullopt},
-    {"TrailingSlash", u"/home/u/out", u"/home/u/out/job.pdf/", std::nullopt},
-    {"OtherFolder", u"/home/u/out", u"/home/u/other/job.pdf", std::nullopt},
-    {"BareName", u"/home/u/out", u"job.pdf", std::nullopt},
-    {"Empty", u"/home/u/out", u"", std::nullopt},
-    {"EmbeddedNul", u"/home/u/out", std::u16string(u"/home/u/out/a\0b.pdf", 19), std::nullopt},
-    {"LoneHighSurrogate", u"/home/u/out", u"/home/u/out/\xd800x.pdf", std::nullopt},
-    {"LoneLowSurrogate", u"/home/u/out", u"/home/u/out/\xdc00x.pdf", std::nullopt},
-    {"SurrogatePair", u"/home/u/out", u"/home/u/out/\xd83d\xde00.pdf", "\xf0\x9f\x98\x80.pdf"},
-    {"NoFolder", u"", u"/job.pdf", std::nullopt},
+    {"DoubleSlash", "/home/u/out", u"/home/u/out//job.pdf", "job.pdf"},
+    {"FolderWithSlash", "/home/u/out/", u"/home/u/out//job.pdf", "job.pdf"},
+    {"FolderWithSlashSingle", "/home/u/out/", u"/home/u/out/job.pdf", "job.pdf"},
+    {"RootFolder", "/", u"//job.pdf", "job.pdf"},
+    {"RelativeFolder", "out", u"out/job.pdf", "job.pdf"},
+    {"FolderItself", "/home/u/out", u"/home/u/out", std::nullopt},
+    {"FolderWithSlashOnly", "/home/u/out", u"/home/u/out/", std::nullopt},
+    {"SiblingPrefix", "/home/u/out", u"/home/u/outer/job.pdf", std::nullopt},
+    {"ShorterThanFolder", "/home/u/out", u"/home/u/ou", std::nullopt},
+    {"Subfolder", "/home/u/out", u"/home/u/out/sub/job.pdf", std::nullopt},
+    {"UpAndOut", "/home/u/out", u"/home/u/out/../job.pdf", std::nullopt},
+    {"DotDot", "/home/u/out", u"/home/u/out/..", std::nullopt},
+    {"Dot", "/home/u/out", u"/home/u/out/.", std::nullopt},
+    {"TrailingSlash", "/home/u/out", u"/home/u/out/job.pdf/", std::nullopt},
+    {"OtherFolder", "/home/u/out", u"/home/u/other/job.pdf", std::nullopt},
+    {"BareName", "/home/u/out", u"job.pdf", std::nullopt},
+    {"Empty", "/home/u/out", u"", std::nullopt},
+    {"EmbeddedNul", "/home/u/out", std::u16string(u"/home/u/out/a\0b.pdf", 19), std::nullopt},
+    {"LoneHighSurrogate", "/home/u/out", u"/home/u/out/\xd800x.pdf", std::nullopt},
+    {"LoneLowSurrogate", "/home/u/out", u"/home/u/out/\xdc00x.pdf", std::nullopt},
+    {"SurrogatePair", "/home/u/out", u"/home/u/out/\xd83d\xde00.pdf", "\xf0\x9f\x98\x80.pdf"},
+    {"NoFolder", "", u"/job.pdf", std::nullopt},
 };
 
 void PrintTo(const PathCase& c, std::ostream* out) {
@@ -50,7 +50,7 @@ class PrintedFileName : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(PrintedFileName, NamesOnlyEntriesDirectlyInsideTheFolder) {
   AppConfig config;
-  config.output_folder = GetParam().folder;
+  config.output_folder = folder_path(GetParam().folder);
   set_app_config(config);
   EXPECT_EQ(printed_file_name(GetParam().path), GetParam().expected);
 }

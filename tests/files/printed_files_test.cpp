@@ -38,7 +38,7 @@ struct PrintedFolder {
     symlink((outside + "/victim.pdf").c_str(), (folder + "/link.pdf").c_str());
     mkfifo((folder + "/pipe.pdf").c_str(), 0600);
     AppConfig config;
-    config.output_folder = *utf8_to_wide(folder);
+    config.output_folder = folder_path(folder);
     set_app_config(config);
     log_open(log);
   }

@@ -7,12 +7,13 @@
 
 #include "tests/printer/ipp_client.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 TEST(PrintedJob, ReachesThePageOnce) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   TempDir install, inputs;
   AppProcess app;
   app.set_executable(

@@ -12,6 +12,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "tests/support/child_process.h"
+
 namespace {
 
 constexpr std::size_t TAIL_BYTES = 512;
@@ -208,7 +210,9 @@ std::optional<TestCertificate> make_test_certificate(const std::string& folder) 
   const std::string command =
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
       "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-      certificate.key_file + "' -out '" + certificate.cert_file + "' >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) return std::nullopt;
+      certificate.key_file + "' -out '" + certificate.cert_file + "' 2>&1";
+  int status = -1;
+  run_command(command, &status);
+  if (status != 0) return std::nullopt;
   return certificate;
 }

@@ -12,6 +12,8 @@
 
 #include "core/text.h"
 #include "platform/ui_thread.h"
+#include "tests/support/display_guard.h"
+#include "tests/support/ui_loop.h"
 
 namespace {
 
@@ -26,18 +28,6 @@ void answering_hook(std::u16string_view text, std::u16string_view, MessageBoxIco
   seen_caller_waiting = !caller_returned;
 }
 
-// Runs the UI side until done holds; a hang guard, not a time the test relies on.
-template <class Done>
-bool run_ui_until(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return done();
-}
-
 TEST(MessageBoxTest, WorkerWaitsWhileTheUiThreadShowsTheBox) {
   set_ui_thread();
   set_message_box_hook(answering_hook);
@@ -47,7 +37,7 @@ TEST(MessageBoxTest, WorkerWaitsWhileTheUiThreadShowsTheBox) {
                      MessageBoxIcon::warning);
     caller_returned = true;
   });
-  EXPECT_TRUE(run_ui_until([] { return caller_returned.load(); }));
+  EXPECT_TRUE(pump_until([] { return caller_returned.load(); }));
   worker.join();
   set_message_box_hook(nullptr);
   EXPECT_EQ(seen_text, u"The file \u201Ca.pdf\u201D is too large");
@@ -96,9 +86,8 @@ gboolean answer_dialog(gpointer data) {
 }
 
 TEST(MessageBoxTest, RealDialogShowsTextsAndClosesOnOk) {
-  if (std::getenv("DISPLAY") == nullptr || !gtk_init_check(nullptr, nullptr)) {
-    GTEST_SKIP() << "needs a display";
-  }
+  SKIP_WITHOUT_DISPLAY();
+  if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "the display cannot be opened";
   set_ui_thread();
   set_message_box_hook(nullptr);
   caller_returned = false;
@@ -109,7 +98,7 @@ TEST(MessageBoxTest, RealDialogShowsTextsAndClosesOnOk) {
                      u"File cannot be faxed", MessageBoxIcon::warning);
     caller_returned = true;
   });
-  const bool returned = run_ui_until([] { return caller_returned.load(); });
+  const bool returned = pump_until([] { return caller_returned.load(); });
   if (!seen.found) g_source_remove(answerer);
   ASSERT_TRUE(returned);
   worker.join();
@@ -119,7 +108,7 @@ TEST(MessageBoxTest, RealDialogShowsTextsAndClosesOnOk) {
   EXPECT_EQ(seen.type, GTK_MESSAGE_WARNING);
   EXPECT_TRUE(seen.modal);
   EXPECT_TRUE(seen.caller_waiting) << "the worker must wait until the box is closed";
-  run_ui_until([] { return shown_dialog() == nullptr; });
+  pump_until([] { return shown_dialog() == nullptr; });
   EXPECT_EQ(shown_dialog(), nullptr);
 }
 

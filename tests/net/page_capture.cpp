@@ -1,8 +1,6 @@
 // The UI side of the network tests.
 #include "tests/net/page_capture.h"
 
-#include <glib.h>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -10,8 +8,8 @@
 
 #include "bridge/delivery.h"
 #include "bridge/page_script.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
+#include "tests/support/ui_loop.h"
 
 namespace {
 
@@ -36,20 +34,25 @@ std::vector<PageEvent> take_events() {
   return events;
 }
 
-// Drains what is ready on the UI thread's main context.
-void run_pending() {
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
+}  // namespace
+
+void upload_to_page(std::unique_ptr<BridgeRequest> request) {
+  upload_worker(std::move(request), deliver_upload_result);
 }
 
-}  // namespace
+void token_relay_to_page(std::unique_ptr<BridgeRequest> request) {
+  token_relay_worker(std::move(request), deliver_token_result);
+}
+
+void http_get_to_page(std::unique_ptr<BridgeRequest> request) {
+  http_get_relay_worker(std::move(request), deliver_http_get_result);
+}
 
 PageCapture::PageCapture() {
   set_ui_thread();
-  set_record_receiver(route_app_message);
   set_script_runner(capture_script);
   set_message_box_hook(capture_box);
-  run_pending();
+  drain_ui_loop();
   take_events();
 }
 
@@ -66,42 +69,30 @@ std::vector<PageEvent> PageCapture::run_worker(Worker worker,
     ended = true;
   });
   // Generous hang guard only: a worker never waits this long in a passing run.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
-  while (!ended && std::chrono::steady_clock::now() < deadline) {
-    run_pending();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  pump_until([&] { return ended.load(); }, std::chrono::minutes(10));
   thread.join();
-  run_pending();
+  drain_ui_loop();
   return take_events();
 }
 
 std::u16string PageCapture::upload_script(std::u16string path,
                                           std::optional<std::u16string> storage,
                                           std::optional<std::u16string> error) {
-  auto record = std::make_unique<BridgeRequest>();
-  record->first = std::move(path);
-  record->second = std::move(storage);
-  record->third = std::move(error);
-  deliver_upload_result(std::move(record));
+  deliver_upload_result(std::make_unique<BridgeRequest>(
+      BridgeRequest{std::move(path), std::move(storage), std::move(error)}));
   return take_events().back().text;
 }
 
 std::u16string PageCapture::token_script(std::optional<std::u16string> body,
                                          std::optional<std::u16string> error) {
-  auto record = std::make_unique<TokenResult>();
-  record->body = std::move(body);
-  record->error = std::move(error);
-  deliver_token_result(std::move(record));
+  deliver_token_result(
+      std::make_unique<TokenResult>(TokenResult{std::move(body), std::move(error)}));
   return take_events().back().text;
 }
 
 std::u16string PageCapture::http_get_script(std::u16string id, std::optional<std::u16string> body,
                                             std::optional<std::u16string> error) {
-  auto record = std::make_unique<BridgeRequest>();
-  record->first = std::move(id);
-  record->second = std::move(body);
-  record->third = std::move(error);
-  deliver_http_get_result(std::move(record));
+  deliver_http_get_result(std::make_unique<BridgeRequest>(
+      BridgeRequest{std::move(id), std::move(body), std::move(error)}));
   return take_events().back().text;
 }

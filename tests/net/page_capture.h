@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "net/workers.h"
 #include "platform/message_box.h"
-#include "platform/records.h"
 
 // One thing that reached the user or the page.
 struct PageEvent {
@@ -18,6 +18,10 @@ struct PageEvent {
   bool on_ui_thread = false;
 };
 
+// The workers as the dispatcher starts them: each with the bridge's delivery routine of its result.
+void upload_to_page(std::unique_ptr<BridgeRequest> request);
+void token_relay_to_page(std::unique_ptr<BridgeRequest> request);
+void http_get_to_page(std::unique_ptr<BridgeRequest> request);
 using Worker = void (*)(std::unique_ptr<BridgeRequest>);
 
 class PageCapture {
@@ -32,7 +36,7 @@ class PageCapture {
   // The events that arrived meanwhile.
   std::vector<PageEvent> run_worker(Worker worker, std::unique_ptr<BridgeRequest> request);
 
-  // The script the page gets for each kind of result record.
+  // The script the page gets for each kind of result.
   static std::u16string upload_script(std::u16string path, std::optional<std::u16string> storage,
                                       std::optional<std::u16string> error);
   static std::u16string token_script(std::optional<std::u16string> body,

@@ -82,7 +82,7 @@ TEST_F(RelayTest, TokenRelayMapsTheExchange) {
     auto request = std::make_unique<BridgeRequest>();
     request->first = wide(server.url("/oauth/token"));
     request->second = u"grant_type=code&name=Jos\u00e9 \u20ac";
-    expect_one_script(token_relay_worker, std::move(request),
+    expect_one_script(token_relay_to_page, std::move(request),
                       PageCapture::token_script(test.body, test.error));
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->body, "grant_type=code&name=Jos\xc3\xa9 \xe2\x82\xac");
@@ -95,7 +95,7 @@ TEST_F(RelayTest, TokenRelayMapsTheExchange) {
   request->first = wide(closed_url());
   request->second = u"a=b";
   expect_one_script(
-      token_relay_worker, std::move(request),
+      token_relay_to_page, std::move(request),
       PageCapture::token_script(
           std::nullopt, u"WinHttpSendRequest failed (WinHTTP 7: Couldn't connect to server)"));
 }
@@ -127,7 +127,7 @@ TEST_F(RelayTest, GetRelayMapsTheExchangeAndKeepsTheId) {
     auto request = std::make_unique<BridgeRequest>();
     request->first = u"req-7 \u00fc'\"";
     request->second = wide(server.url("/items?page=2&q=a%20b"));
-    expect_one_script(http_get_relay_worker, std::move(request),
+    expect_one_script(http_get_to_page, std::move(request),
                       PageCapture::http_get_script(u"req-7 \u00fc'\"", test.body, test.error));
     ASSERT_TRUE(seen);
     EXPECT_TRUE(seen->head.starts_with("GET /items?page=2&q=a%20b HTTP/1.1\r\n"));
@@ -147,7 +147,7 @@ TEST_F(RelayTest, GetRelayMapsTheExchangeAndKeepsTheId) {
     auto request = std::make_unique<BridgeRequest>();
     request->first = u"id-1";
     request->second = wide(test.url);
-    expect_one_script(http_get_relay_worker, std::move(request),
+    expect_one_script(http_get_to_page, std::move(request),
                       PageCapture::http_get_script(u"id-1", std::nullopt, test.error));
   }
 }

@@ -53,7 +53,7 @@ class UploadTest : public ::testing::Test {
     output_ = dir_ / "out";
     mkdir(output_.c_str(), 0700);
     AppConfig config;
-    config.output_folder = wide(output_);
+    config.output_folder = folder_path(output_);
     config.app_version = u"1.2.3";
     set_app_config(config);
     ASSERT_TRUE(log_open(dir_ / "test.log"));
@@ -67,7 +67,7 @@ class UploadTest : public ::testing::Test {
     request->first = wide(path);
     request->second = wide(TOKEN);
     request->third = wide(url);
-    return page_.run_worker(upload_worker, std::move(request));
+    return page_.run_worker(upload_to_page, std::move(request));
   }
 
   // Expects exactly one event: the page's upload result for path.
@@ -269,7 +269,7 @@ TEST_F(UploadTest, RedirectsKeepMethodAndBodyOnlyWithinTheSameOrigin) {
     auto request = std::make_unique<BridgeRequest>();
     request->first = wide(base + c.target);
     request->second = u"grant_type=code";
-    const auto events = page_.run_worker(token_relay_worker, std::move(request));
+    const auto events = page_.run_worker(token_relay_to_page, std::move(request));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(
         events[0].text,
@@ -318,7 +318,7 @@ TEST_F(UploadTest, OversizedAnswersAndLineBreaksFailBeforeAnythingIsKept) {
     auto request = std::make_unique<BridgeRequest>();
     request->first = first;
     request->second = second;
-    if (worker == upload_worker) request->third = third;
+    if (worker == upload_to_page) request->third = third;
     const auto events = page_.run_worker(worker, std::move(request));
     return events.size() == 1 ? events[0].text : u"(not one event)";
   };
@@ -327,30 +327,30 @@ TEST_F(UploadTest, OversizedAnswersAndLineBreaksFailBeforeAnythingIsKept) {
     SCOPED_TRACE(in_chunks ? "chunked" : "announced");
     chunked = in_chunks;
     size = limit + 1;
-    EXPECT_EQ(run(http_get_relay_worker, u"g", url, u""),
+    EXPECT_EQ(run(http_get_to_page, u"g", url, u""),
               PageCapture::http_get_script(u"g", std::nullopt, wide(GET_TOO_LARGE_ERROR)));
-    EXPECT_EQ(run(token_relay_worker, url, u"a=b", u""),
+    EXPECT_EQ(run(token_relay_to_page, url, u"a=b", u""),
               PageCapture::token_script(std::nullopt, read_failed));
-    EXPECT_EQ(run(upload_worker, wide(path), wide(TOKEN), url),
+    EXPECT_EQ(run(upload_to_page, wide(path), wide(TOKEN), url),
               PageCapture::upload_script(wide(path), std::nullopt, read_failed));
     // A body of exactly the limit is an answer like any other.
     size = limit;
-    EXPECT_EQ(run(http_get_relay_worker, u"g", url, u""),
+    EXPECT_EQ(run(http_get_to_page, u"g", url, u""),
               PageCapture::http_get_script(u"g", std::u16string(limit, u'b'), std::nullopt));
   }
 
   // A token or URL that would end its line is refused before any connection is made.
   const int connections = server.connections();
   const std::u16string bad_url = url + u"\r\nX-Injected: 1";
-  EXPECT_EQ(run(upload_worker, wide(path), u"tok\r\nX-Injected: 1", url),
+  EXPECT_EQ(run(upload_to_page, wide(path), u"tok\r\nX-Injected: 1", url),
             PageCapture::upload_script(wide(path), std::nullopt, u"Token contains CR, LF or NUL"));
-  EXPECT_EQ(run(upload_worker, wide(path), std::u16string(u"tok\0en", 6), url),
+  EXPECT_EQ(run(upload_to_page, wide(path), std::u16string(u"tok\0en", 6), url),
             PageCapture::upload_script(wide(path), std::nullopt, u"Token contains CR, LF or NUL"));
-  EXPECT_EQ(run(upload_worker, wide(path), wide(TOKEN), bad_url),
+  EXPECT_EQ(run(upload_to_page, wide(path), wide(TOKEN), bad_url),
             PageCapture::upload_script(wide(path), std::nullopt, wide(URL_CONTROL_ERROR)));
-  EXPECT_EQ(run(token_relay_worker, url + u"\n", u"a=b", u""),
+  EXPECT_EQ(run(token_relay_to_page, url + u"\n", u"a=b", u""),
             PageCapture::token_script(std::nullopt, wide(URL_CONTROL_ERROR)));
-  EXPECT_EQ(run(http_get_relay_worker, u"g", bad_url, u""),
+  EXPECT_EQ(run(http_get_to_page, u"g", bad_url, u""),
             PageCapture::http_get_script(u"g", std::nullopt, wide(URL_CONTROL_ERROR)));
   EXPECT_EQ(server.connections(), connections);
   EXPECT_NE(log_text().find("[uploadPrintedFile] Refused: the token contains CR, LF or NUL"),
@@ -381,25 +381,25 @@ TEST_F(UploadTest, TheTokenGoesOverPlainHttpOnlyWithinThisMachine) {
     std::string url;
     std::u16string script;
   } cases[] = {
-      {upload_worker, there->url("/upload"),
+      {upload_to_page, there->url("/upload"),
        PageCapture::upload_script(wide(path), std::nullopt, refused)},
-      {token_relay_worker, there->url("/token"), PageCapture::token_script(std::nullopt, refused)},
+      {token_relay_to_page, there->url("/token"), PageCapture::token_script(std::nullopt, refused)},
       // The other host is there: a GET, which carries no token, reaches it.
-      {http_get_relay_worker, there->url("/page"),
+      {http_get_to_page, there->url("/page"),
        PageCapture::http_get_script(u"g", body, std::nullopt)},
-      {upload_worker, here.url("/upload"),
+      {upload_to_page, here.url("/upload"),
        PageCapture::upload_script(wide(path), u"p", std::nullopt)},
-      {upload_worker, "http://localhost:" + std::to_string(here.port()) + "/upload",
+      {upload_to_page, "http://localhost:" + std::to_string(here.port()) + "/upload",
        PageCapture::upload_script(wide(path), u"p", std::nullopt)},
-      {token_relay_worker, here.url("/token"), PageCapture::token_script(body, std::nullopt)},
+      {token_relay_to_page, here.url("/token"), PageCapture::token_script(body, std::nullopt)},
   };
   for (const auto& c : cases) {
     auto request = std::make_unique<BridgeRequest>();
-    if (c.worker == upload_worker) {
+    if (c.worker == upload_to_page) {
       request->first = wide(path);
       request->second = wide(TOKEN);
       request->third = wide(c.url);
-    } else if (c.worker == token_relay_worker) {
+    } else if (c.worker == token_relay_to_page) {
       request->first = wide(c.url);
       request->second = u"a=b";
     } else {

@@ -8,6 +8,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/x_window.h"
 
 namespace {
@@ -21,9 +22,9 @@ class PackageTest : public ::testing::Test {
     workspace_ = new TempDir;
     const std::string out = *workspace_ / "out";
     int status = -1;
-    build_log_ = run_command("cpack -G DEB --config " + shell_quote(CPACK_CONFIG) + " -B " +
-                                 shell_quote(out) + " 2>&1",
-                             &status);
+    build_log_ = run_command(
+        "cpack -G DEB --config " + shell_quote(CPACK_CONFIG) + " -B " + shell_quote(out) + " 2>&1",
+        &status);
     for (const auto& entry : fs::directory_iterator(out)) {
       if (entry.path().extension() == ".deb") deb_ = entry.path().string();
     }
@@ -54,7 +55,8 @@ TEST_F(PackageTest, HoldsTheProgramItsPageAndDesktopFiles) {
   EXPECT_FALSE(fs::exists(root / "usr/lib/telvana-print/ui/.copied"));
   EXPECT_TRUE(fs::is_regular_file(root / "usr/lib/telvana-print/portrait-color.png"));
   for (const char* size : {"16x16", "32x32", "48x48", "128x128", "256x256"}) {
-    EXPECT_TRUE(fs::is_regular_file(root / "usr/share/icons/hicolor" / size / "apps/telvana-print.png"))
+    EXPECT_TRUE(
+        fs::is_regular_file(root / "usr/share/icons/hicolor" / size / "apps/telvana-print.png"))
         << size;
   }
   const std::string menu_entry = read_file(root / "usr/share/applications/telvana-print.desktop");
@@ -64,7 +66,8 @@ TEST_F(PackageTest, HoldsTheProgramItsPageAndDesktopFiles) {
   EXPECT_NE(autostart.find("\nExec=telvana-print --hidden\n"), std::string::npos) << autostart;
 
   int status = -1;
-  const std::string fields = run_command("dpkg-deb -f " + shell_quote(deb_) + " Package Depends", &status);
+  const std::string fields =
+      run_command("dpkg-deb -f " + shell_quote(deb_) + " Package Depends", &status);
   ASSERT_EQ(status, 0);
   EXPECT_NE(fields.find("Package: telvana-print"), std::string::npos);
   for (const char* library : {"libpappl1", "libwebkit2gtk-4.1-0", "libgtk-3-0", "libcurl4"}) {
@@ -73,7 +76,7 @@ TEST_F(PackageTest, HoldsTheProgramItsPageAndDesktopFiles) {
 }
 
 TEST_F(PackageTest, UnpackedProgramStartsFindsItsPageAndPrints) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  SKIP_WITHOUT_DISPLAY();
   AppProcess app;
   // Started through the bin/ link, as the desktop's autostart entry starts it.
   app.set_executable(root_ + "/usr/bin/telvana-print");
@@ -82,8 +85,9 @@ TEST_F(PackageTest, UnpackedProgramStartsFindsItsPageAndPrints) {
   const std::string ui = root_ + "/usr/lib/telvana-print/ui";
   EXPECT_NE(app.log().find("Starting. ui=" + ui + " out="), std::string::npos) << app.log();
   // The reference page loaded from that folder speaks through the bridge.
-  ASSERT_TRUE(wait_until([&] { return app.log().find("[JS] log: Telvana page loaded") != std::string::npos; }))
-      << app.log();
+  ASSERT_TRUE(wait_until([&] {
+    return app.log().find("[JS] log: Telvana page loaded") != std::string::npos;
+  })) << app.log();
   ASSERT_TRUE(wait_until([&] {
     return app.log().find("[JS] log: Printed documents listed: 0") != std::string::npos;
   })) << app.log();
@@ -95,8 +99,9 @@ TEST_F(PackageTest, UnpackedProgramStartsFindsItsPageAndPrints) {
   const IpptoolRun run = print_file(document, "application/pdf", std::string("invoice"));
   ASSERT_EQ(run.status, 0) << run.output;
   const std::string printed = app.output_folder() + "/invoice.pdf";
-  ASSERT_TRUE(wait_until([&] { return fs::exists(printed); }))
-      << run.output << "\n" << app.log() << "\n" << app.stderr_text();
+  ASSERT_TRUE(wait_until([&] { return fs::exists(printed); })) << run.output << "\n"
+                                                               << app.log() << "\n"
+                                                               << app.stderr_text();
   EXPECT_EQ(read_file(printed), read_file(document));
   // The page started the watcher and hears of the new file.
   EXPECT_TRUE(wait_until([&] {

@@ -9,6 +9,7 @@
 
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 
 std::string printer_uri() {
   return "ipp://localhost:" + std::to_string(PRINTER_PORT) + "/ipp/print";
@@ -82,7 +83,7 @@ std::vector<std::string> pdf_files(const std::string& folder) {
 }
 
 void RunningPrinterTest::SetUp() {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   ASSERT_TRUE(start_printer_app(app_)) << app_.stderr_text();
 }
 

@@ -1,37 +1,10 @@
 // poppler's pdfinfo and pdftoppm driven from tests.
 #include "tests/printer/pdf_check.h"
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <sstream>
 
-std::string shell_quote(const std::string& value) {
-  std::string quoted = "'";
-  for (const char c : value) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted.push_back(c);
-    }
-  }
-  return quoted + "'";
-}
-
-std::string run_command(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    if (status) *status = -1;
-    return output;
-  }
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-  const int result = pclose(pipe);
-  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return output;
-}
+#include "tests/support/child_process.h"
 
 PdfInfo pdf_info(const std::string& path) {
   PdfInfo info;

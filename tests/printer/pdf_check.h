@@ -20,9 +20,3 @@ struct Rgb {
 
 // The colour of one pixel of a page rendered at dpi; nullopt when it cannot be rendered.
 std::optional<Rgb> render_pixel(const std::string& path, int page, int dpi, int x, int y);
-
-// Output of a shell command (stdout), and its exit status.
-std::string run_command(const std::string& command, int* status = nullptr);
-
-// Quotes a value for the shell.
-std::string shell_quote(const std::string& value);

@@ -18,6 +18,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/x_window.h"
 
 namespace {
@@ -154,7 +155,7 @@ std::string get_printer_attributes_request(const std::string& host_line) {
 }
 
 TEST(PrinterDoors, OnlyLoopbackNamesReachThePrinterAndEachRefusalIsLoggedOnce) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   AppProcess app;
   ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
   struct Case {
@@ -216,7 +217,7 @@ TEST(PrinterDoors, OnlyLoopbackNamesReachThePrinterAndEachRefusalIsLoggedOnce) {
 }
 
 TEST(PrinterDoors, OnlyThisUserUsesThePrinterOthersOnlyAskWhatItIs) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   AppProcess app;
   ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
   SharedDir files;
@@ -357,7 +358,7 @@ TEST(PrinterDoors, OnlyThisUserUsesThePrinterOthersOnlyAskWhatItIs) {
 }
 
 TEST(PrinterDoors, APrinterTheProgramDidNotCreateNeverWrites) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   AppProcess app;
   ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
   // Only the running user reaches the framework's socket, where the framework itself lets any
@@ -396,7 +397,7 @@ TEST(PrinterDoors, APrinterTheProgramDidNotCreateNeverWrites) {
 }
 
 TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShown) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   if (!ipv6_loopback_exists()) GTEST_SKIP() << "no IPv6 loopback address";
   ASSERT_TRUE(wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180)));
   // Another program holds [::1]:8631 only, where clients try first for "localhost".
@@ -420,7 +421,7 @@ TEST(PrinterDoors, TheOtherLoopbackTakenFirstIsLoggedAndShownOnceTheWindowIsShow
 }
 
 TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   enum class Runtime { private_folder, foreign, too_deep_for_the_socket };
   for (const Runtime kind :
        {Runtime::private_folder, Runtime::foreign, Runtime::too_deep_for_the_socket}) {
@@ -477,7 +478,7 @@ TEST(PrinterDoors, TheSpoolIsAFreshPrivateFolderRemovedAtStop) {
 }
 
 TEST(PrinterDoors, ForAnOrdinaryUserTheFrameworkSocketStaysInTheSpool) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   // The program runs as nobody, whose framework socket would otherwise sit in /tmp, mode 0777.
   AppProcess app;
   TempDir wrapper;
@@ -520,7 +521,7 @@ TEST(PrinterDoors, ForAnOrdinaryUserTheFrameworkSocketStaysInTheSpool) {
 }
 
 TEST(PrinterDoors, AFreshAccountGetsItsFoldersAndItsLogOnTheFirstStart) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   AppProcess app;
   // Nothing under the home yet: the output folder is $HOME/.local/share/TelvanaPrint.
   app.set_output_folder(app.home() + "/.local/share/TelvanaPrint");
@@ -545,7 +546,7 @@ TEST(PrinterDoors, AFreshAccountGetsItsFoldersAndItsLogOnTheFirstStart) {
 }
 
 TEST(PrinterDoors, NoJobIsLostWhereRenameNoReplaceIsUnsupported) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   AppProcess app;
   app.env()["LD_PRELOAD"] = RENAME_NOREPLACE_UNSUPPORTED;
   // The sanitizer runtime accepts a preloaded library ahead of it.

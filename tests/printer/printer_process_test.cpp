@@ -11,6 +11,7 @@
 #include "tests/printer/ipp_client.h"
 #include "tests/printer/pdf_check.h"
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ bool listens_beyond_loopback(pid_t pid) {
 }
 
 TEST(PrinterProcess, ListensOnLoopbackOnlyAndStopsPromptlyOnSignals) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   for (const int sig : {SIGTERM, SIGINT}) {
     AppProcess app;
     ASSERT_TRUE(start_printer_app(app)) << app.stderr_text();
@@ -57,7 +58,7 @@ TEST(PrinterProcess, ListensOnLoopbackOnlyAndStopsPromptlyOnSignals) {
 }
 
 TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   // Hold the port on both loopback addresses, as another program would.
   ASSERT_TRUE(wait_until([] { return !port_open(PRINTER_PORT); }, std::chrono::seconds(180)));
   const UniqueFd blocker = hold_loopback_port(AF_INET, PRINTER_PORT);
@@ -75,7 +76,7 @@ TEST(PrinterProcess, PortInUseIsLoggedAndTheAppKeepsRunning) {
 }
 
 TEST(PrinterProcess, AJobCutOffByAKillLeavesNoPdf) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the program needs a display";
+  SKIP_WITHOUT_DISPLAY();
   TempDir inputs;
   std::string big(30 * 1024 * 1024, 'x');
   big.replace(0, 9, "%PDF-1.4\n");

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "core/unique_fd.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 // Path of the built executable (set by CMake).
 std::string telvana_executable();
@@ -33,15 +35,11 @@ bool port_open(int port);
 // as another program holding port there would; none when the port cannot be taken.
 UniqueFd hold_loopback_port(int family, int port);
 
-// Polls predicate every 20 ms until it holds or timeout passes; returns its last value.
-template <class Predicate>
-bool wait_until(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
 class AppProcess {
  public:
   // A private home under a fresh temp folder; the output folder is <home>/out unless changed.
   AppProcess();
-  ~AppProcess();  // kills a still-running process
+  ~AppProcess();  // kills a still-running process and, once its helpers are gone, its folders
   AppProcess(const AppProcess&) = delete;
   AppProcess& operator=(const AppProcess&) = delete;
 
@@ -61,11 +59,15 @@ class AppProcess {
   // Starts and waits until the printer answers on its port.
   bool start_and_wait_for_printer(const std::vector<std::string>& args = {});
   // Sends sig; waits for the exit; the exit code, or nullopt on time-out or death by signal.
-  std::optional<int> stop(int sig, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  std::optional<int> stop(int sig, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return process_.signal(sig, timeout);
+  }
   // Waits for the process to end by itself.
-  std::optional<int> wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  bool running();
-  pid_t pid() const { return pid_; }
+  std::optional<int> wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return process_.wait_exit(timeout);
+  }
+  bool running() { return process_.running(); }
+  pid_t pid() const { return process_.pid(); }
   std::string stdout_text() const;
   std::string stderr_text() const;
 
@@ -74,24 +76,11 @@ class AppProcess {
                                std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
  private:
-  std::vector<std::string> environment() const;
+  // How the program is started, its output going to the files named.
+  ChildSetup setup(const std::string& output_name, const std::string& error_name) const;
   TempDir home_;
   std::string executable_ = telvana_executable();
   std::string output_folder_;
   std::map<std::string, std::string> env_;
-  pid_t pid_ = -1;
-  std::optional<int> exit_code_;
+  ChildProcess process_;
 };
-
-template <class Predicate>
-bool wait_until(Predicate predicate, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() >= deadline) return predicate();
-    struct timespec pause {
-      0, 20 * 1000 * 1000
-    };
-    nanosleep(&pause, nullptr);
-  }
-  return true;
-}

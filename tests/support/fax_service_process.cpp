@@ -13,7 +13,7 @@ FaxServiceProcess::FaxServiceProcess(const std::string& token, const std::string
   std::vector<std::string> argv = {"python3", script, "--port-file", port_file,
                                    "--token", token,  "--store",     stored_folder()};
   if (!pages_folder.empty()) argv.insert(argv.end(), {"--pages", pages_folder});
-  if (!process_.start(argv, {}, folder_ / "service.log")) {
+  if (!process_.start(argv, {.output_path = folder_ / "service.log"})) {
     return;
   }
   if (wait_until([&] { return !read_file(port_file).empty() || !process_.running(); })) {
@@ -26,8 +26,8 @@ std::string FaxServiceProcess::url(const std::string& path) const {
 }
 
 std::string FaxServiceProcess::requests() const {
-  const std::string out = folder_ / "requests.txt";
-  const std::string command = "curl -s --noproxy '*' -o '" + out + "' '" + url("/requests") + "'";
-  if (std::system(command.c_str()) != 0) return {};
-  return read_file(out);
+  int status = -1;
+  const std::string body =
+      run_command("curl -s --noproxy '*' " + shell_quote(url("/requests")), &status);
+  return status == 0 ? body : std::string();
 }

@@ -49,8 +49,8 @@ bool WaylandSession::start() {
   const std::string bus_address = "unix:path=" + root_ / "bus";
   const std::string log = root_ / "session.log";
   if (!bus_.start(
-          {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + bus_address}, {},
-          log) ||
+          {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + bus_address},
+          {.output_path = log}) ||
       !wait_until([&] { return exists(root_ / "bus") || !bus_.running(); }) || !bus_.running()) {
     error_ = "the session bus did not start";
     return false;
@@ -69,7 +69,7 @@ bool WaylandSession::start() {
           {"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
            std::to_string(WAYLAND_SCREEN_WIDTH) + "x" + std::to_string(WAYLAND_SCREEN_HEIGHT),
            "--wayland-display", "wayland-0"},
-          env, log)) {
+          {env, log})) {
     error_ = "mutter could not be run";
     return false;
   }

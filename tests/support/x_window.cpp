@@ -1,6 +1,5 @@
 #include "tests/support/x_window.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -27,11 +26,5 @@ std::size_t viewable_window_count(pid_t pid, const std::string& title) {
       std::to_string(pid) +
       "$' && xwininfo -id $id | grep -q 'Map State: IsViewable' && echo viewable; "
       "done";
-  FILE* out = popen(script.c_str(), "r");
-  if (out == nullptr) return false;
-  std::string text;
-  char chunk[512];
-  while (std::fgets(chunk, sizeof chunk, out) != nullptr) text += chunk;
-  pclose(out);
-  return count_of(text, "viewable");
+  return count_of(run_command(script), "viewable");
 }

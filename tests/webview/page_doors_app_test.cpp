@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/fax_service_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,8 +20,7 @@ namespace {
 class PageDoors : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') GTEST_SKIP() << "DISPLAY is not set";
+    SKIP_WITHOUT_DISPLAY();
     ASSERT_TRUE(service.started());
     app.set_executable(
         install_beside_ui(install, std::string(TELVANA_SOURCE_DIR) + "/tests/webview/doors"));

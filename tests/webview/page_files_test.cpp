@@ -97,7 +97,7 @@ TEST(PageContentType, FollowsTheExtensionWithoutRegardToCase) {
 
 TEST(PageAddress, AcceptsOnlyDocumentsOfTheUiFolder) {
   AppConfig config;
-  config.ui_folder = u"/opt/telvana app/ui";
+  config.ui_folder = folder_path("/opt/telvana app/ui");
   set_app_config(config);
   EXPECT_EQ(page_address(true), "telvana-ui://telvana-print.local/index.html");
   EXPECT_EQ(page_address(false), "file:///opt/telvana%20app/ui/index.html");

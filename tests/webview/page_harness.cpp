@@ -1,6 +1,5 @@
 #include "tests/webview/page_harness.h"
 
-#include <curl/curl.h>
 #include <gtk/gtk.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,12 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "bridge/delivery.h"
 #include "bridge/web_view_host.h"
 #include "core/config.h"
 #include "core/log.h"
 #include "core/text.h"
-#include "platform/records.h"
 #include "platform/ui_thread.h"
 #include "tests/support/app_process.h"
 #include "tests/support/temp_dir.h"
@@ -51,17 +48,7 @@ void evaluation_done(GObject* view, GAsyncResult* result, gpointer data) {
   evaluation->done = true;
 }
 
-std::size_t append_body(char* data, std::size_t size, std::size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
-
 }  // namespace
-
-bool display_available() {
-  const char* display = std::getenv("DISPLAY");
-  return display != nullptr && *display != '\0';
-}
 
 const std::vector<ShownBox>& shown_boxes() {
   return boxes;
@@ -84,14 +71,13 @@ void prepare_page_process(const std::string& root) {
                         std::filesystem::copy_options::recursive);
   mkdir((root + "/out").c_str(), 0700);
   AppConfig config;
-  config.ui_folder = *utf8_to_wide(root + "/ui");
-  config.output_folder = *utf8_to_wide(root + "/out");
+  config.ui_folder = folder_path(root + "/ui");
+  config.output_folder = folder_path(root + "/out");
   config.app_version = format_app_version(compiled_app_version());
   set_app_config(config);
   log_open(root + "/out/telvana-print.log");
   set_message_box_hook(record_box);
   set_ui_thread();
-  set_record_receiver(route_app_message);
   gtk_init(nullptr, nullptr);
 }
 
@@ -123,17 +109,6 @@ void end_page_helpers() {
   for (const pid_t pid : helpers) waitpid(pid, nullptr, 0);
 }
 
-bool pump_until(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() >= deadline) return predicate();
-    bool any = false;
-    while (g_main_context_iteration(nullptr, FALSE)) any = true;
-    if (!any) g_usleep(5000);
-  }
-  return true;
-}
-
 std::optional<std::string> page_eval(const std::string& expression) {
   WebKitWebView* view = page_web_view();
   if (view == nullptr) return std::nullopt;
@@ -155,50 +130,4 @@ std::string js_string(const std::string& text) {
   std::string quoted = "'";
   quoted += wide_to_utf8(js_escape(utf8_to_wide(text))).value_or("");
   return quoted + "'";
-}
-
-FaxService::FaxService(const std::string& pages_folder) {
-  char pattern[] = "/tmp/telvana-fax-port-XXXXXX";
-  const int fd = mkstemp(pattern);
-  if (fd < 0) return;
-  close(fd);
-  unlink(pattern);
-  port_file_ = pattern;
-  const std::string script = std::string(TELVANA_SOURCE_DIR) + "/tests/support/fax_service.py";
-  pid_ = fork();
-  if (pid_ == 0) {
-    execlp("python3", "python3", script.c_str(), "--port-file", port_file_.c_str(), "--pages",
-           pages_folder.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (pid_ < 0) return;
-  if (wait_until([&] { return !read_file(port_file_).empty(); })) {
-    port_ = std::atoi(read_file(port_file_).c_str());
-  }
-}
-
-FaxService::~FaxService() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  if (!port_file_.empty()) unlink(port_file_.c_str());
-}
-
-std::string FaxService::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-std::string FaxService::requests() const {
-  std::string body;
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) return body;
-  const std::string address = url("/requests");
-  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_body);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-  curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
-  return body;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/app_process.h"
+#include "tests/support/display_guard.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -48,7 +49,7 @@ bool local_storage_written(const std::string& profile) {
 }
 
 TEST(WebViewApp, ThePageKeepsItsStateOnlyInAProfileOfTheUsersAlone) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   enum class Profile { loose_modes, link, other_users };
   for (const Profile kind : {Profile::loose_modes, Profile::link, Profile::other_users}) {
     SCOPED_TRACE(static_cast<int>(kind));

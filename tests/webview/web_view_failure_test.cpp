@@ -37,7 +37,7 @@ namespace {
 }
 
 TEST(WebViewCreation, FailuresShowTheirBoxAndEndWithCode1) {
-  if (!display_available()) GTEST_SKIP() << "DISPLAY is not set";
+  SKIP_WITHOUT_DISPLAY();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(create_and_exit(true, true), testing::ExitedWithCode(1),
               "box\\[Could not create the web view environment.\nPlease install the WebKitGTK "

@@ -14,6 +14,7 @@
 #include "bridge/page_script.h"
 #include "bridge/web_view_host.h"
 #include "platform/open_uri.h"
+#include "tests/support/fax_service_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/webview/page_harness.h"
 #include "window/host_window.h"
@@ -68,7 +69,7 @@ class PageTest : public testing::Test {
     register_recorder("https", "", root->path() + "/home/browser.txt");
     start_page_host(root->path());
     // A script run while the first load is still under way must not be lost.
-    while (page_web_view() == nullptr) g_main_context_iteration(nullptr, TRUE);
+    pump_until([] { return page_web_view() != nullptr; });
     run_page_script(u"window.heldScriptRuns=(window.heldScriptRuns||0)+1");
   }
 
@@ -79,7 +80,7 @@ class PageTest : public testing::Test {
   }
 
   void SetUp() override {
-    if (!display_available()) GTEST_SKIP() << "DISPLAY is not set";
+    SKIP_WITHOUT_DISPLAY();
     ASSERT_TRUE(wait_for_page_ready()) << log_text();
     log_start = log_text().size();
     ASSERT_TRUE(page_eval("received.length=0"));
@@ -285,7 +286,7 @@ TEST_F(PageTest, DeeplinkResultFollowsTheRegisteredHandler) {
 }
 
 TEST_F(PageTest, RelaysAndUploadsAnswerThePage) {
-  FaxService service(root->path() + "/ui/foreign");
+  FaxServiceProcess service("demo-token", root->path() + "/ui/foreign");
   ASSERT_TRUE(service.started());
   const std::string pdf = out_path("fax 'one'.pdf");
   ASSERT_TRUE(write_file(pdf, "%PDF-1.4 test document"));
@@ -339,7 +340,7 @@ TEST_F(PageTest, RelaysAndUploadsAnswerThePage) {
 }
 
 TEST_F(PageTest, RequestsWithAMissingMemberStartNothing) {
-  FaxService service(root->path() + "/ui/foreign");
+  FaxServiceProcess service("demo-token", root->path() + "/ui/foreign");
   ASSERT_TRUE(service.started());
   const std::string url = service.url("/echo?never");
   const std::string incomplete[][2] = {
@@ -409,7 +410,7 @@ TEST_F(PageTest, MessagesThatAreNotStringsAreDropped) {
 }
 
 TEST_F(PageTest, MessagesFromOtherOriginsAreDropped) {
-  FaxService service(root->path() + "/ui/foreign");
+  FaxServiceProcess service("demo-token", root->path() + "/ui/foreign");
   ASSERT_TRUE(service.started());
   // A frame of another origin cannot reach the bridge by any way.
   ASSERT_TRUE(page_eval("addFrame(" + js_string(service.url("/frame.html")) + "),1"));

@@ -38,9 +38,7 @@ Session& session() {
     unsetenv("WAYLAND_DISPLAY");
     if (!init_window_system()) return made;
     create_host_window(true);
-    const bool found = wait_until([&] {
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
+    const bool found = pump_window_until([&] {
       const auto window = made.client->find_window(WINDOW_CLASS);
       if (window) made.window = *window;
       return window && made.client->info(*window)->viewable;
@@ -96,7 +94,7 @@ class HostWindowTest : public ::testing::Test {
     set_window_background(u"#FAFBFC");
     resize_host_window(514, 414);
     session().client->move_pointer(0, SCREEN_HEIGHT - 1);
-    ASSERT_TRUE(pump_until([] {
+    ASSERT_TRUE(pump_window_until([] {
       const XWindowInfo info = window_info();
       return info.viewable && info.width == 514 && info.height == 442 && host_window_dpi() == 96;
     }));
@@ -106,16 +104,16 @@ class HostWindowTest : public ::testing::Test {
 
 TEST_F(HostWindowTest, LayoutChangesKeepTheBottomLeftCorner) {
   resize_host_window(514, 386);  // 514 x 414 in all
-  ASSERT_TRUE(pump_until([] { return window_info().height == 414; }));
+  ASSERT_TRUE(pump_window_until([] { return window_info().height == 414; }));
   gtk_window_move(host_window(), 200, 386);  // as a user's drag would: bottom at row 800
-  ASSERT_TRUE(pump_until([] { return window_is(200, 386, 514, 414); }));
+  ASSERT_TRUE(pump_window_until([] { return window_is(200, 386, 514, 414); }));
 
   resize_host_window(514, 414);  // "home"
-  EXPECT_TRUE(pump_until([] { return window_is(200, 358, 514, 442); }));
+  EXPECT_TRUE(pump_window_until([] { return window_is(200, 358, 514, 442); }));
   resize_host_window(514, 498);  // "home-with-banner"
-  EXPECT_TRUE(pump_until([] { return window_is(200, 274, 514, 526); }));
+  EXPECT_TRUE(pump_window_until([] { return window_is(200, 274, 514, 526); }));
   resize_host_window(424, 414);  // the compact layout: smaller again
-  EXPECT_TRUE(pump_until([] { return window_is(200, 358, 424, 442); }));
+  EXPECT_TRUE(pump_window_until([] { return window_is(200, 358, 424, 442); }));
   const XWindowInfo info = window_info();
   EXPECT_EQ(info.y + info.height, 800) << "bottom edge moved";
 }
@@ -181,7 +179,7 @@ TEST_F(HostWindowTest, ABarArrivingUnderTheStillPointerLightsTheButtonThere) {
        [] {
          const XWindowInfo at = window_info();
          session().client->click(at.x + 491, at.y + 14);
-         ASSERT_TRUE(pump_until([] { return !window_info().viewable; }));
+         ASSERT_TRUE(pump_window_until([] { return !window_info().viewable; }));
        },
        0, CaptionButton::close},
       {"grown upwards under the pointer", 445, -70, [] { resize_host_window(514, 498); }, 84,
@@ -199,8 +197,8 @@ TEST_F(HostWindowTest, ABarArrivingUnderTheStillPointerLightsTheButtonThere) {
     c.arrive();
     session().client->move_pointer(at.x + c.x, at.y + c.y);  // not onto the window (yet)
     bring_host_window_to_front();
-    ASSERT_TRUE(
-        pump_until([&] { return window_is(at.x, at.y - c.top_moves, 514, 442 + c.top_moves); }));
+    ASSERT_TRUE(pump_window_until(
+        [&] { return window_is(at.x, at.y - c.top_moves, 514, 442 + c.top_moves); }));
     settle();
     expect_screen_shows_bar(96, c.lit, 0xFAFBFC);
   }
@@ -209,13 +207,13 @@ TEST_F(HostWindowTest, ABarArrivingUnderTheStillPointerLightsTheButtonThere) {
 TEST_F(HostWindowTest, CloseHidesTheWindowAndFrontBringsItBackInPlace) {
   const XWindowInfo before = window_info();
   session().client->click(before.x + 491, before.y + 14);
-  ASSERT_TRUE(pump_until([] { return !window_info().viewable; }));
+  ASSERT_TRUE(pump_window_until([] { return !window_info().viewable; }));
   EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(host_window())));
 
   // Moving the mouse away while hidden; the window comes back unlit, where it was.
   session().client->move_pointer(0, 0);
   bring_host_window_to_front();
-  ASSERT_TRUE(pump_until([] { return window_info().viewable; }));
+  ASSERT_TRUE(pump_window_until([] { return window_info().viewable; }));
   EXPECT_TRUE(window_is(before.x, before.y, before.width, before.height));
   settle();
   expect_screen_shows_bar(96, CaptionButton::none, 0xFAFBFC);
@@ -240,10 +238,11 @@ TEST_F(HostWindowTest, DraggingTheBarMovesTheWindowAndLayoutsFollowIt) {
     settle();
   }
   pointer.button(1, false);
-  ASSERT_TRUE(pump_until([&] { return window_is(start.x + 60, start.y + 48, 514, 442); }));
+  ASSERT_TRUE(pump_window_until([&] { return window_is(start.x + 60, start.y + 48, 514, 442); }));
 
   resize_host_window(514, 498);
-  EXPECT_TRUE(pump_until([&] { return window_is(start.x + 60, start.y + 48 - 84, 514, 526); }));
+  EXPECT_TRUE(
+      pump_window_until([&] { return window_is(start.x + 60, start.y + 48 - 84, 514, 526); }));
 }
 
 TEST_F(HostWindowTest, BackgroundColourRepaintsWindowAndBar) {
@@ -266,13 +265,13 @@ TEST_F(HostWindowTest, BackgroundColourRepaintsWindowAndBar) {
 TEST_F(HostWindowTest, PageViewFillsTheWindowBelowTheBar) {
   GtkWidget* view = gtk_drawing_area_new();
   host_window_set_page_view(view);
-  ASSERT_TRUE(pump_until([&] {
+  ASSERT_TRUE(pump_window_until([&] {
     GtkAllocation a;
     gtk_widget_get_allocation(view, &a);
     return a.x == 0 && a.y == 28 && a.width == 514 && a.height == 414;
   }));
   resize_host_window(424, 414);  // narrower: the view must not hold the window wide
-  EXPECT_TRUE(pump_until([&] {
+  EXPECT_TRUE(pump_window_until([&] {
     GtkAllocation a;
     gtk_widget_get_allocation(view, &a);
     return window_info().width == 424 && a.width == 424 && a.height == 414;
@@ -282,7 +281,7 @@ TEST_F(HostWindowTest, PageViewFillsTheWindowBelowTheBar) {
 TEST_F(HostWindowTest, DpiChangeReappliesTheSizeAtTheSameTopLeft) {
   const XWindowInfo before = window_info();
   session().client->publish_xft_dpi(XFT_144);
-  ASSERT_TRUE(pump_until([&] { return window_is(before.x, before.y, 771, 663); }));
+  ASSERT_TRUE(pump_window_until([&] { return window_is(before.x, before.y, 771, 663); }));
   EXPECT_EQ(host_window_dpi(), 144);
   settle();
   EXPECT_EQ(gtk_widget_get_allocated_height(host_title_bar()), 42);
@@ -290,7 +289,7 @@ TEST_F(HostWindowTest, DpiChangeReappliesTheSizeAtTheSameTopLeft) {
   const XWindowInfo at = window_info();
   EXPECT_EQ(caption_button_at(144, at.width, 702, 41), CaptionButton::close);
   session().client->click(at.x + 702, at.y + 41);  // the close button's corner at 144 dpi
-  EXPECT_TRUE(pump_until([] { return !window_info().viewable; }));
+  EXPECT_TRUE(pump_window_until([] { return !window_info().viewable; }));
 }
 
 }  // namespace

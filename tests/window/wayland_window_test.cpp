@@ -38,7 +38,7 @@ Session& session() {
     setenv("XDG_RUNTIME_DIR", made.runtime->path().c_str(), 1);
     if (!init_window_system()) return made;
     create_host_window(true);
-    made.ok = pump_until([] { return gtk_widget_get_mapped(GTK_WIDGET(host_window())); });
+    made.ok = pump_window_until([] { return gtk_widget_get_mapped(GTK_WIDGET(host_window())); });
     return made;
   }();
   return s;
@@ -83,7 +83,7 @@ bool steer_pointer_to(Point target) {
   const auto moved = [](std::optional<Point> from) {
     return wait_until(
         [&] {
-          drain();
+          drain_ui_loop();
           const std::optional<Point> now = pointer_in_window();
           return now.has_value() != from.has_value() ||
                  (now && (now->x != from->x || now->y != from->y));
@@ -123,18 +123,18 @@ TEST(WaylandWindowTest, ShownAgainTheBarLightsOnlyUnderThePointer) {
                  << (session().wayland ? session().wayland->error() : "");
   }
   ASSERT_TRUE(steer_pointer_to({491, 14})) << "the pointer did not reach the close button";
-  ASSERT_TRUE(pump_until([] { return bar_shows(CaptionButton::close); }));
+  ASSERT_TRUE(pump_window_until([] { return bar_shows(CaptionButton::close); }));
   session().wayland->click();
-  ASSERT_TRUE(pump_until([] { return !gtk_widget_get_visible(GTK_WIDGET(host_window())); }));
+  ASSERT_TRUE(pump_window_until([] { return !gtk_widget_get_visible(GTK_WIDGET(host_window())); }));
 
   session().wayland->point_at_corner();  // away while it is hidden: the window is not there
   bring_host_window_to_front();
-  ASSERT_TRUE(pump_until([] { return gtk_widget_get_mapped(GTK_WIDGET(host_window())); }));
+  ASSERT_TRUE(pump_window_until([] { return gtk_widget_get_mapped(GTK_WIDGET(host_window())); }));
   settle();
   EXPECT_TRUE(bar_shows(CaptionButton::none)) << "the close button is still lit";
 
   EXPECT_TRUE(steer_pointer_to({445, 14}));
-  EXPECT_TRUE(pump_until([] { return bar_shows(CaptionButton::minimize); }));
+  EXPECT_TRUE(pump_window_until([] { return bar_shows(CaptionButton::minimize); }));
 }
 
 }  // namespace

@@ -106,9 +106,11 @@ TEST_F(WindowAppTest, CloseButtonHidesTheWindowAndThePrinterGoesOn) {
   client_->click(info.x + 491, info.y + 14);
   ASSERT_TRUE(wait_until([&] { return !client_->info(*window)->viewable; }));
   EXPECT_TRUE(app_.running());
-  const std::string command = "ipptool -q ipp://localhost:" + std::to_string(PRINTER_PORT) +
-                              "/ipp/print get-printer-attributes.test >/dev/null 2>&1";
-  EXPECT_EQ(std::system(command.c_str()), 0) << "the printer does not answer IPP";
+  int status = -1;
+  run_command("ipptool -q ipp://localhost:" + std::to_string(PRINTER_PORT) +
+                  "/ipp/print get-printer-attributes.test 2>&1",
+              &status);
+  EXPECT_EQ(status, 0) << "the printer does not answer IPP";
   app_.stop(SIGTERM);
 }
 

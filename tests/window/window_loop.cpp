@@ -1,13 +1,9 @@
 #include "tests/window/window_loop.h"
 
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include "window/host_window.h"
-
-void drain() {
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
-}
 
 namespace {
 
@@ -18,18 +14,23 @@ void run_one_frame() {
   const gulong id =
       g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](int* n) { ++*n; }), &painted);
   gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_PAINT);
-  EXPECT_TRUE(wait_until([&] {
-    drain();
-    return painted > 0;
-  }));
+  EXPECT_TRUE(pump_until([&] { return painted > 0; }));
   g_signal_handler_disconnect(clock, id);
 }
 
 }  // namespace
 
+bool pump_window_until(const std::function<bool()>& predicate) {
+  return pump_until([&] {
+    gdk_display_sync(gdk_display_get_default());
+    drain_ui_loop();
+    return predicate();
+  });
+}
+
 void settle() {
   gdk_display_sync(gdk_display_get_default());
-  drain();
+  drain_ui_loop();
   run_one_frame();
   run_one_frame();
 }

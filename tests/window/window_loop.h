@@ -1,22 +1,13 @@
 // Running the test process's GTK main loop until the window under test has done its work.
 #pragma once
 
-#include <gtk/gtk.h>
+#include <functional>
 
-#include "tests/support/app_process.h"
+#include "tests/support/ui_loop.h"
 
-// Handles every event and source that is ready, without waiting.
-void drain();
-
-// Runs the loop until predicate holds, reading everything the window system has sent first.
-template <class Predicate>
-bool pump_until(Predicate predicate) {
-  return wait_until([&] {
-    gdk_display_sync(gdk_display_get_default());
-    drain();
-    return predicate();
-  });
-}
+// Runs the loop until predicate holds, each time first sending the window system what GTK asked
+// of it and handling all that it sent back.
+bool pump_window_until(const std::function<bool()>& predicate);
 
 // Returns once every event sent so far is handled and two full paints of the host window have
 // run after it, so any repaint those events asked for has happened. Pointer motion is handed to

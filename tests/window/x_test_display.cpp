@@ -6,44 +6,27 @@
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <functional>
 
 PrivateXServer::PrivateXServer() {
+  // Xvfb writes its display number into the pipe once it accepts clients; only the write end
+  // goes to it.
   int fds[2];
-  if (pipe(fds) != 0) return;
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  fcntl(fds[1], F_SETFD, 0);
   const std::string screen =
       std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT) + "x24";
-  pid_ = fork();
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // a crashed test leaves no server behind
-    close(fds[0]);
-    const std::string fd = std::to_string(fds[1]);
-    const int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, 0);
-    dup2(null_fd, 1);
-    dup2(null_fd, 2);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset",
-           "-nolisten", "tcp", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const bool started = server_.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                      screen, "-noreset", "-nolisten", "tcp"},
+                                     {.output_path = "/dev/null", .end_with_test = true});
   close(fds[1]);
-  if (pid_ < 0) {
-    close(fds[0]);
-    return;
-  }
-  // Xvfb writes its display number once it accepts clients; 30 s is only a hang guard.
+  // 30 s is only a hang guard.
   std::string number;
   pollfd poll_fd{fds[0], POLLIN, 0};
-  while (poll(&poll_fd, 1, 30000) > 0) {
+  while (started && poll(&poll_fd, 1, 30000) > 0) {
     char c;
     if (read(fds[0], &c, 1) != 1 || c == '\n') break;
     number.push_back(c);
@@ -52,15 +35,8 @@ PrivateXServer::PrivateXServer() {
   if (!number.empty()) display_ = ":" + number;
 }
 
-PrivateXServer::~PrivateXServer() {
-  kill_now();
-}
-
 void PrivateXServer::kill_now() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
+  server_.kill_now();
 }
 
 XClient::XClient(const std::string& display) {

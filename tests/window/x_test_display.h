@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+
 // Screen of every private server.
 inline constexpr int SCREEN_WIDTH = 1280;
 inline constexpr int SCREEN_HEIGHT = 1024;
@@ -18,7 +20,6 @@ inline constexpr int SCREEN_HEIGHT = 1024;
 class PrivateXServer {
  public:
   PrivateXServer();
-  ~PrivateXServer();
   PrivateXServer(const PrivateXServer&) = delete;
   PrivateXServer& operator=(const PrivateXServer&) = delete;
 
@@ -30,7 +31,7 @@ class PrivateXServer {
   void kill_now();
 
  private:
-  pid_t pid_ = -1;
+  ChildProcess server_;
   std::string display_;
 };
 
