@@ -11,6 +11,7 @@
 
 #include "core/folders.h"
 #include "core/log.h"
+#include "core/text.h"
 
 namespace {
 
@@ -82,25 +83,8 @@ std::string url_scheme_command(std::string_view executable) {
 
 std::string url_scheme_desktop_entry(std::string_view command) {
   // The key file's own string escapes come on top of the Exec quoting.
-  std::string exec;
-  for (const char c : command) {
-    switch (c) {
-      case '\\':
-        exec += "\\\\";
-        break;
-      case '\n':
-        exec += "\\n";
-        break;
-      case '\r':
-        exec += "\\r";
-        break;
-      case '\t':
-        exec += "\\t";
-        break;
-      default:
-        exec.push_back(c);
-    }
-  }
+  const std::string exec =
+      escape_characters(command, {{'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}});
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=Telvana Print-to-Fax\n"

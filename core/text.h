@@ -31,6 +31,17 @@ std::u16string js_escape(std::optional<std::u16string_view> text);
 // The pieces joined in order, in one allocation.
 std::u16string join_text(std::initializer_list<std::u16string_view> pieces);
 
+// A character to replace, and the text that stands for it.
+struct CharacterEscape {
+  char character;
+  std::string_view replacement;
+};
+
+// text with each character that escapes names replaced by its text; everything else as it is.
+// For the escapes of other formats (key files, multipart headers).
+std::string escape_characters(std::string_view text,
+                              std::initializer_list<CharacterEscape> escapes);
+
 // UTF-8 to UTF-16; absent for absent input.
 std::optional<std::u16string> utf8_to_wide(std::optional<std::string_view> text);
 

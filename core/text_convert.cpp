@@ -1,4 +1,7 @@
-// UTF-8 <-> UTF-16 conversion; malformed input converts to U+FFFD instead of failing.
+// UTF-8 <-> UTF-16 conversion (malformed input converts to U+FFFD instead of failing), and
+// character escapes of other formats.
+#include <algorithm>
+
 #include "core/text.h"
 
 namespace {
@@ -33,6 +36,19 @@ void append_utf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+}
+
+// Re-encodes in, one code point at a time; a step that does not decode becomes U+FFFD.
+template <class Out, class In>
+Out transcode(In in, TextStep (*decode)(In, std::size_t), void (*append)(Out&, char32_t)) {
+  Out out;
+  out.reserve(in.size());
+  for (std::size_t i = 0; i < in.size();) {
+    const TextStep step = decode(in, i);
+    append(out, step.valid ? step.code_point : REPLACEMENT);
+    i += step.length;
+  }
+  return out;
 }
 
 }  // namespace
@@ -78,26 +94,26 @@ TextStep decode_utf16_at(std::u16string_view text, std::size_t i) {
 
 std::optional<std::u16string> utf8_to_wide(std::optional<std::string_view> text) {
   if (!text) return std::nullopt;
-  const std::string_view in = *text;
-  std::u16string out;
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size();) {
-    const TextStep step = decode_utf8_at(in, i);
-    append_utf16(out, step.valid ? step.code_point : REPLACEMENT);
-    i += step.length;
-  }
-  return out;
+  return transcode<std::u16string>(*text, decode_utf8_at, append_utf16);
 }
 
 std::optional<std::string> wide_to_utf8(std::optional<std::u16string_view> text) {
   if (!text) return std::nullopt;
-  const std::u16string_view in = *text;
-  std::string out;
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size();) {
-    const TextStep step = decode_utf16_at(in, i);
-    append_utf8(out, step.valid ? step.code_point : REPLACEMENT);
-    i += step.length;
+  return transcode<std::string>(*text, decode_utf16_at, append_utf8);
+}
+
+std::string escape_characters(std::string_view text,
+                              std::initializer_list<CharacterEscape> escapes) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const CharacterEscape* escape = std::find_if(
+        escapes.begin(), escapes.end(), [c](const CharacterEscape& e) { return e.character == c; });
+    if (escape != escapes.end()) {
+      escaped.append(escape->replacement);
+    } else {
+      escaped.push_back(c);
+    }
   }
-  return out;
+  return escaped;
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/text.h"
+
 std::string upload_boundary(uint32_t tick_count, uint32_t thread_id) {
   char text[32];
   std::snprintf(text, sizeof text, "Boundary-%08X%08X", tick_count, thread_id);
@@ -26,27 +28,7 @@ std::string current_upload_boundary() {
 }
 
 std::string multipart_file_name(std::string_view file_name) {
-  std::string encoded;
-  encoded.reserve(file_name.size());
-  for (const char c : file_name) {
-    switch (c) {
-      case '"':
-        encoded += "%22";
-        break;
-      case '\\':
-        encoded += "%5C";
-        break;
-      case '\r':
-        encoded += "%0D";
-        break;
-      case '\n':
-        encoded += "%0A";
-        break;
-      default:
-        encoded += c;
-    }
-  }
-  return encoded;
+  return escape_characters(file_name, {{'"', "%22"}, {'\\', "%5C"}, {'\r', "%0D"}, {'\n', "%0A"}});
 }
 
 std::string multipart_head(std::string_view boundary, std::string_view file_name) {
