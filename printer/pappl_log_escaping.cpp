@@ -109,43 +109,27 @@ std::string framework_log_text(const char* message, va_list arguments) {
     const char conversion = *p;
     if (conversion == '\0') break;
     ++p;
-    switch (conversion) {
-      case 'd':
-      case 'i':
-        values.push_back(integer_argument(length, true, ap));
-        break;
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'o':
-        values.push_back(integer_argument(length, false, ap));
-        break;
-      case 'e':
-      case 'E':
-      case 'f':
-      case 'F':
-      case 'g':
-      case 'G':
-        values.push_back(length == "L" ? static_cast<double>(va_arg(ap, long double))
-                                       : va_arg(ap, double));
-        break;
-      case 'p':
-        values.push_back(static_cast<const void*>(va_arg(ap, void*)));
-        break;
-      case 's': {
-        const char* text = va_arg(ap, const char*);
-        values.push_back(std::string_view(text != nullptr ? text : "(null)"));
-        break;
-      }
-      case 'c':
-        characters.emplace_back(1, static_cast<char>(va_arg(ap, int)));
-        values.push_back(std::string_view(characters.back()));
-        format += directive + 's';
-        continue;
-      default:
-        // Not a conversion: written as it stands.
-        format += "%" + directive + conversion;
-        continue;
+    if (one_of(conversion, "di")) {
+      values.push_back(integer_argument(length, true, ap));
+    } else if (one_of(conversion, "uxXo")) {
+      values.push_back(integer_argument(length, false, ap));
+    } else if (one_of(conversion, "eEfFgG")) {
+      values.push_back(length == "L" ? static_cast<double>(va_arg(ap, long double))
+                                     : va_arg(ap, double));
+    } else if (conversion == 'p') {
+      values.push_back(static_cast<const void*>(va_arg(ap, void*)));
+    } else if (conversion == 's') {
+      const char* text = va_arg(ap, const char*);
+      values.push_back(std::string_view(text != nullptr ? text : "(null)"));
+    } else if (conversion == 'c') {
+      characters.emplace_back(1, static_cast<char>(va_arg(ap, int)));
+      values.push_back(std::string_view(characters.back()));
+      format += directive + 's';
+      continue;
+    } else {
+      // Not a conversion: written as it stands.
+      format += "%" + directive + conversion;
+      continue;
     }
     format += directive + conversion;
   }
@@ -160,30 +144,18 @@ std::string framework_log_text(const char* message, va_list arguments) {
   return text;
 }
 
-void papplLog(pappl_system_t* system, pappl_loglevel_t level, const char* message, ...) {
-  va_list arguments;
-  va_start(arguments, message);
-  forward("papplLog", system, level, message, arguments);
-  va_end(arguments);
-}
+// The framework's four log functions differ only in what a line is about.
+#define TELVANA_FORWARDED_LOG_FUNCTION(function, Object)                            \
+  void function(Object* object, pappl_loglevel_t level, const char* message, ...) { \
+    va_list arguments;                                                              \
+    va_start(arguments, message);                                                   \
+    forward(#function, object, level, message, arguments);                          \
+    va_end(arguments);                                                              \
+  }
 
-void papplLogClient(pappl_client_t* client, pappl_loglevel_t level, const char* message, ...) {
-  va_list arguments;
-  va_start(arguments, message);
-  forward("papplLogClient", client, level, message, arguments);
-  va_end(arguments);
-}
+TELVANA_FORWARDED_LOG_FUNCTION(papplLog, pappl_system_t)
+TELVANA_FORWARDED_LOG_FUNCTION(papplLogClient, pappl_client_t)
+TELVANA_FORWARDED_LOG_FUNCTION(papplLogJob, pappl_job_t)
+TELVANA_FORWARDED_LOG_FUNCTION(papplLogPrinter, pappl_printer_t)
 
-void papplLogJob(pappl_job_t* job, pappl_loglevel_t level, const char* message, ...) {
-  va_list arguments;
-  va_start(arguments, message);
-  forward("papplLogJob", job, level, message, arguments);
-  va_end(arguments);
-}
-
-void papplLogPrinter(pappl_printer_t* printer, pappl_loglevel_t level, const char* message, ...) {
-  va_list arguments;
-  va_start(arguments, message);
-  forward("papplLogPrinter", printer, level, message, arguments);
-  va_end(arguments);
-}
+#undef TELVANA_FORWARDED_LOG_FUNCTION
