@@ -27,6 +27,7 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -46,16 +47,8 @@ constexpr unsigned LONGEST_BUS_RETRY_MILLISECONDS = 16000;
 constexpr const char* TARGET_HOST_PREFIX = "telvana-print-";
 
 // The target in use; drawn afresh at start and on a collision, so that no other host can know and
-// claim it first.
-struct TargetHost {
-  std::mutex mutex;
-  std::string name;
-};
-
-TargetHost& target_host_record() {
-  static TargetHost record;
-  return record;
-}
+// claim it first. Read by any thread (the printer's Host check), written on the announcer's.
+std::atomic<std::shared_ptr<const std::string>> target_host;
 
 // Draws a new target name and returns it.
 std::string renew_target_host() {
@@ -67,10 +60,8 @@ std::string renew_target_host() {
   char name[64];
   std::snprintf(name, sizeof name, "%s%02x%02x%02x%02x.local", TARGET_HOST_PREFIX, bytes[0],
                 bytes[1], bytes[2], bytes[3]);
-  TargetHost& host = target_host_record();
-  std::lock_guard lock(host.mutex);
-  host.name = name;
-  return host.name;
+  target_host.store(std::make_shared<const std::string>(name));
+  return name;
 }
 
 // Joins the values of a framework attribute with commas, leaving out skip.
@@ -418,9 +409,8 @@ void start_dns_sd_announcement(const PrinterAnnouncement& announcement) {
 }
 
 std::string announced_host_name() {
-  TargetHost& host = target_host_record();
-  std::lock_guard lock(host.mutex);
-  return host.name;
+  const std::shared_ptr<const std::string> host = target_host.load();
+  return host ? *host : std::string();
 }
 
 void stop_dns_sd_announcement() {
